@@ -1,0 +1,6 @@
+#include "ShippedResources.h"
+
+QString shippedLanguageFolder()
+{
+    return QStringLiteral(":/languages");
+}

@@ -1,0 +1,201 @@
+#include "LanguageDialog.h"
+#include "LanguageFiles.h"
+#include "MainWindow.h"
+#include "ProgramObjects.h"
+#include "TestHome.h"
+#include "WindowGeometry.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QListWidget>
+#include <QMenu>
+#include <QSplitter>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList listEntries(const LanguageDialog &dialog)
+{
+    QStringList entries;
+    for (int i = 0; i < dialog.list()->count(); ++i)
+        entries << dialog.list()->item(i)->text();
+    return entries;
+}
+} // namespace
+
+class TestLanguages : public QObject
+{
+    Q_OBJECT
+private slots:
+    void shippedTranslationInstalledOnce();
+    void shippedGermanIsComplete();
+    void dialogListsNamedKvFilesSorted();
+    void dialogSelectionGivesPath();
+    void doubleClickAccepts();
+    void mainWindowSwitchesLanguageAtOnce();
+    void mainWindowStartsInStoredLanguage();
+    void mainWindowStoresGeometryAtClose();
+};
+
+void TestLanguages::shippedTranslationInstalledOnce()
+{
+    TestHome::Fresh home;
+    ProgramObjects objects;
+    const QString german = LanguageFiles::folder() + QStringLiteral("/KVGerman.txt");
+    QCOMPARE(LanguageFiles::installShipped(), QStringList{QStringLiteral("KVGerman.txt")});
+    QVERIFY(QFile::exists(german));
+    QCOMPARE(readFile(german), readFile(QStringLiteral(":/languages/KVGerman.txt")));
+
+    // A user's own file of that name is never overwritten.
+    writeFile(german, "LanguageName=Mein Deutsch\n0000=\"Meine Datei\";\n");
+    QVERIFY(LanguageFiles::installShipped().isEmpty());
+    QCOMPARE(readFile(german), QByteArray("LanguageName=Mein Deutsch\n0000=\"Meine Datei\";\n"));
+}
+
+void TestLanguages::shippedGermanIsComplete()
+{
+    UiText texts;
+    texts.loadTranslation(QStringLiteral(":/languages/KVGerman.txt"));
+    QCOMPARE(UiText::languageName(QStringLiteral(":/languages/KVGerman.txt")),
+             QStringLiteral("Deutsch"));
+    QCOMPARE(texts.translationCount(), UiText::Count);
+    int translated = 0;
+    for (int i = 0; i < UiText::Count; ++i) {
+        const QString english = UiText::builtInText(i);
+        if (english.isEmpty())
+            continue;
+        QVERIFY2(!texts.text(i).isEmpty(), qPrintable(QString::number(i)));
+        if (texts.text(i) != english)
+            ++translated;
+    }
+    QVERIFY2(translated >= 170, qPrintable(QString::number(translated)));
+    QCOMPARE(texts.text(5), QString::fromUtf8("\xc3\x96" "ffnen"));
+    QCOMPARE(texts.text(81), QStringLiteral("Aufruf: initusb\r\n USB-Anschluss neu initialisieren."));
+}
+
+void TestLanguages::dialogListsNamedKvFilesSorted()
+{
+    TestHome::Fresh home;
+    ProgramObjects objects;
+    LanguageFiles::installShipped();
+    const QString folder = LanguageFiles::folder();
+    writeFile(folder + QStringLiteral("/KVAfrikaans.txt"), "LanguageName=Afrikaans\n");
+    writeFile(folder + QStringLiteral("/KVNoName.txt"), "0000=\"x\";\n");
+    writeFile(folder + QStringLiteral("/Spanish.txt"), "LanguageName=Espanol\n");
+    writeFile(folder + QStringLiteral("/KVZulu.txt"), "LanguageName = Zulu\n");
+
+    LanguageDialog dialog;
+    QCOMPARE(dialog.size(), QSize(291, 340));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Language Selection"));
+    QCOMPARE(dialog.list()->size(), QSize(250, 235));
+    QCOMPARE(listEntries(dialog), QStringList({QStringLiteral("Afrikaans"), QStringLiteral("Deutsch"),
+                                               QStringLiteral("English(default)"),
+                                               QStringLiteral("Zulu")}));
+}
+
+void TestLanguages::dialogSelectionGivesPath()
+{
+    TestHome::Fresh home;
+    ProgramObjects objects;
+    LanguageFiles::installShipped();
+    LanguageDialog dialog;
+    QVERIFY(dialog.selectedPath().isEmpty()); // nothing selected
+    const QList<QListWidgetItem *> german = dialog.list()->findItems(QStringLiteral("Deutsch"), Qt::MatchExactly);
+    QCOMPARE(german.size(), 1);
+    dialog.list()->setCurrentItem(german.first());
+    QCOMPARE(dialog.selectedPath(), LanguageFiles::folder() + QStringLiteral("/KVGerman.txt"));
+    dialog.list()->setCurrentItem(
+        dialog.list()->findItems(LanguageDialog::defaultEntry(), Qt::MatchExactly).first());
+    QVERIFY(dialog.selectedPath().isEmpty());
+}
+
+void TestLanguages::doubleClickAccepts()
+{
+    TestHome::Fresh home;
+    ProgramObjects objects;
+    LanguageFiles::installShipped();
+    LanguageDialog dialog;
+    QListWidgetItem *item = dialog.list()->findItems(QStringLiteral("Deutsch"), Qt::MatchExactly).first();
+    QTimer::singleShot(0, &dialog, [&] {
+        dialog.list()->setCurrentItem(item);
+        emit dialog.list()->itemDoubleClicked(item);
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QVERIFY(dialog.selectedPath().endsWith(QStringLiteral("/Languages/KVGerman.txt")));
+}
+
+void TestLanguages::mainWindowSwitchesLanguageAtOnce()
+{
+    TestHome::Fresh home;
+    ProgramObjects objects;
+    LanguageFiles::installShipped();
+    MainWindow window;
+    QCOMPARE(window.windowTitle(), QStringLiteral("Korvane 1.10  "));
+    QCOMPARE(window.exitAction()->text(), QStringLiteral("Exit"));
+    QCOMPARE(window.fileMenu()->title(), QStringLiteral("File"));
+
+    const QString german = LanguageFiles::folder() + QStringLiteral("/KVGerman.txt");
+    window.applyLanguage(german);
+    QCOMPARE(settings().string(Settings::LanguageFile), german);
+    QCOMPARE(window.exitAction()->text(), QStringLiteral("Beenden"));
+    QCOMPARE(window.exitAction()->statusTip(), QStringLiteral("Programm beenden"));
+    QCOMPARE(window.fileMenu()->title(), QStringLiteral("Datei"));
+    QCOMPARE(window.languageAction()->text(), QStringLiteral("Sprache"));
+
+    window.applyLanguage(QString());
+    QCOMPARE(settings().string(Settings::LanguageFile), QString());
+    QCOMPARE(window.exitAction()->text(), QStringLiteral("Exit"));
+    QCOMPARE(window.fileMenu()->title(), QStringLiteral("File"));
+    QCOMPARE(window.languageAction()->statusTip(), QStringLiteral("Select new language"));
+}
+
+void TestLanguages::mainWindowStartsInStoredLanguage()
+{
+    TestHome::Fresh home;
+    ProgramObjects objects;
+    LanguageFiles::installShipped();
+    settings().setString(Settings::LanguageFile, LanguageFiles::folder() + QStringLiteral("/KVGerman.txt"));
+    MainWindow window;
+    QCOMPARE(window.exitAction()->text(), QStringLiteral("Beenden"));
+    uiText().loadTranslation(QString());
+}
+
+void TestLanguages::mainWindowStoresGeometryAtClose()
+{
+    TestHome::Fresh home;
+    ProgramObjects objects;
+    settings().setList(Settings::HorizontalSplitter, {QStringLiteral("200"), QStringLiteral("600")});
+    QList<int> shownSizes;
+    {
+        MainWindow window;
+        window.resize(900, 640);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.horizontalSplitter()->setSizes({150, 700});
+        shownSizes = window.horizontalSplitter()->sizes();
+    }
+    QCOMPARE(settings().windowSize(), QSize(900, 640));
+    const QStringList vertical = settings().list(Settings::VerticalSplitter);
+    const QStringList horizontal = settings().list(Settings::HorizontalSplitter);
+    QCOMPARE(vertical.size(), 2);
+    QCOMPARE(horizontal.size(), 2);
+    QCOMPARE(horizontal, WindowGeometry::splitterList(shownSizes));
+    QVERIFY(horizontal != QStringList({QStringLiteral("200"), QStringLiteral("600")}));
+}
+
+KORVANE_TEST_MAIN_WITH(QApplication, TestLanguages)
+#include "tst_languages.moc"
