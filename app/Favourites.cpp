@@ -31,7 +31,8 @@ QString removed(const QString &favourites, const QString &name)
             break;
         const qsizetype after = found + name.size();
         const bool entryStart = found == 0 || favourites.at(found - 1) == QLatin1Char(',');
-        const bool entryEnd = after >= favourites.size() || favourites.at(after) == QLatin1Char(',');
+        const bool entryEnd =
+            after >= favourites.size() || favourites.at(after) == QLatin1Char(',');
         if (entryStart && entryEnd) {
             QString result = favourites;
             result.remove(found, name.size() + (after < favourites.size() ? 1 : 0));

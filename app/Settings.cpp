@@ -5,16 +5,15 @@
 
 namespace {
 const char *const keyTable[Settings::KeyCount] = {
-    "LanguageFile",   "Test Name",          "Auto Script", "Script Dir",
-    "recentFileList", "recentTargetList",   "FavoriteDiviceList",
-    "Window Size",    "Windows 2",          "Windows 1",   "Board Type",
+    "LanguageFile",   "Test Name",        "Auto Script",        "Script Dir",
+    "recentFileList", "recentTargetList", "FavoriteDiviceList", "Window Size",
+    "Windows 2",      "Windows 1",        "Board Type",
 };
 } // namespace
 
 Settings::Settings()
     : m_store(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                          QStringLiteral("Tessaline"),
-                                          QStringLiteral("Korvane")))
+                                          QStringLiteral("Tessaline"), QStringLiteral("Korvane")))
 {
     const QString dir = folder();
     QDir().mkpath(dir);

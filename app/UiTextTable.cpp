@@ -89,9 +89,11 @@ const char *const UiText::builtInTexts[UiText::Count] = {
     /*  83 */ "Usage: help (cmd)\r\n Output the usage of the command.",
     /*  84 */ "Usage: detect\r\n Detect the devices.",
     /*  85 */ "Usage: read address length\r\n Usage:read\r\n Read memory from target to PC memory",
-    /*  86 */ "Usage: verify address length\r\n Usage:verify\r\n compare memory between target and PC memory",
+    /*  86 */
+    "Usage: verify address length\r\n Usage:verify\r\n compare memory between target and PC memory",
     /*  87 */ "Usage: write \r\n Write memory to target from PC memory",
-    /*  88 */ "Usage: save tabname (filename)\r\n save start end (filename)\r\n Save the data in the tab",
+    /*  88 */
+    "Usage: save tabname (filename)\r\n save start end (filename)\r\n Save the data in the tab",
     /*  89 */ "Usage: load (filename)\r\n Load file into memory.",
     /*  90 */ "Usage: about\r\n Display version info",
     /*  91 */ "Usage: cls\r\n Clear the output display",
@@ -132,7 +134,8 @@ const char *const UiText::builtInTexts[UiText::Count] = {
     /* 126 */ "Package",
     /* 127 */ "Adapter",
     /* 128 */ "Programmer",
-    /* 129 */ "Tips: Always search for exact part number first. Then choose the closest part number.",
+    /* 129 */
+    "Tips: Always search for exact part number first. Then choose the closest part number.",
     /* 130 */ "Select",
     /* 131 */ "Cancel",
     /* 132 */ "Target not exist",

@@ -83,8 +83,10 @@ void TestLanguages::shippedGermanIsComplete()
             ++translated;
     }
     QVERIFY2(translated >= 170, qPrintable(QString::number(translated)));
-    QCOMPARE(texts.text(5), QString::fromUtf8("\xc3\x96" "ffnen"));
-    QCOMPARE(texts.text(81), QStringLiteral("Aufruf: initusb\r\n USB-Anschluss neu initialisieren."));
+    QCOMPARE(texts.text(5), QString::fromUtf8("\xc3\x96"
+                                              "ffnen"));
+    QCOMPARE(texts.text(81),
+             QStringLiteral("Aufruf: initusb\r\n USB-Anschluss neu initialisieren."));
 }
 
 void TestLanguages::dialogListsNamedKvFilesSorted()
@@ -102,9 +104,9 @@ void TestLanguages::dialogListsNamedKvFilesSorted()
     QCOMPARE(dialog.size(), QSize(291, 340));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Language Selection"));
     QCOMPARE(dialog.list()->size(), QSize(250, 235));
-    QCOMPARE(listEntries(dialog), QStringList({QStringLiteral("Afrikaans"), QStringLiteral("Deutsch"),
-                                               QStringLiteral("English(default)"),
-                                               QStringLiteral("Zulu")}));
+    QCOMPARE(listEntries(dialog),
+             QStringList({QStringLiteral("Afrikaans"), QStringLiteral("Deutsch"),
+                          QStringLiteral("English(default)"), QStringLiteral("Zulu")}));
 }
 
 void TestLanguages::dialogSelectionGivesPath()
@@ -114,7 +116,8 @@ void TestLanguages::dialogSelectionGivesPath()
     LanguageFiles::installShipped();
     LanguageDialog dialog;
     QVERIFY(dialog.selectedPath().isEmpty()); // nothing selected
-    const QList<QListWidgetItem *> german = dialog.list()->findItems(QStringLiteral("Deutsch"), Qt::MatchExactly);
+    const QList<QListWidgetItem *> german =
+        dialog.list()->findItems(QStringLiteral("Deutsch"), Qt::MatchExactly);
     QCOMPARE(german.size(), 1);
     dialog.list()->setCurrentItem(german.first());
     QCOMPARE(dialog.selectedPath(), LanguageFiles::folder() + QStringLiteral("/KVGerman.txt"));
@@ -129,7 +132,8 @@ void TestLanguages::doubleClickAccepts()
     ProgramObjects objects;
     LanguageFiles::installShipped();
     LanguageDialog dialog;
-    QListWidgetItem *item = dialog.list()->findItems(QStringLiteral("Deutsch"), Qt::MatchExactly).first();
+    QListWidgetItem *item =
+        dialog.list()->findItems(QStringLiteral("Deutsch"), Qt::MatchExactly).first();
     QTimer::singleShot(0, &dialog, [&] {
         dialog.list()->setCurrentItem(item);
         emit dialog.list()->itemDoubleClicked(item);
@@ -168,7 +172,8 @@ void TestLanguages::mainWindowStartsInStoredLanguage()
     TestHome::Fresh home;
     ProgramObjects objects;
     LanguageFiles::installShipped();
-    settings().setString(Settings::LanguageFile, LanguageFiles::folder() + QStringLiteral("/KVGerman.txt"));
+    settings().setString(Settings::LanguageFile,
+                         LanguageFiles::folder() + QStringLiteral("/KVGerman.txt"));
     MainWindow window;
     QCOMPARE(window.exitAction()->text(), QStringLiteral("Beenden"));
     uiText().loadTranslation(QString());
@@ -178,7 +183,8 @@ void TestLanguages::mainWindowStoresGeometryAtClose()
 {
     TestHome::Fresh home;
     ProgramObjects objects;
-    settings().setList(Settings::HorizontalSplitter, {QStringLiteral("200"), QStringLiteral("600")});
+    settings().setList(Settings::HorizontalSplitter,
+                       {QStringLiteral("200"), QStringLiteral("600")});
     QList<int> shownSizes;
     {
         MainWindow window;

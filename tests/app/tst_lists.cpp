@@ -102,7 +102,8 @@ void TestLists::favouritesRemoveWholeNames()
              QStringLiteral("W25Q64,"));
     QCOMPARE(Favourites::removed(QStringLiteral("XW25Q,"), QStringLiteral("W25Q")),
              QStringLiteral("XW25Q,"));
-    QCOMPARE(Favourites::removed(QStringLiteral("A1,"), QStringLiteral("Z")), QStringLiteral("A1,"));
+    QCOMPARE(Favourites::removed(QStringLiteral("A1,"), QStringLiteral("Z")),
+             QStringLiteral("A1,"));
     // A hand-edited list without its last comma.
     QCOMPARE(Favourites::removed(QStringLiteral("A1,B2"), QStringLiteral("B2")),
              QStringLiteral("A1,"));

@@ -41,9 +41,10 @@ void TestSettings::defaultsOfTheKeyTable()
     TestHome::Fresh home;
     Settings store;
     QCOMPARE(store.folder(), home.settingsFolder());
-    const char *expectedKeys[] = {"LanguageFile", "Test Name",          "Auto Script", "Script Dir",
-                                  "recentFileList", "recentTargetList", "FavoriteDiviceList",
-                                  "Window Size",  "Windows 2",          "Windows 1",   "Board Type"};
+    const char *expectedKeys[] = {"LanguageFile",       "Test Name",      "Auto Script",
+                                  "Script Dir",         "recentFileList", "recentTargetList",
+                                  "FavoriteDiviceList", "Window Size",    "Windows 2",
+                                  "Windows 1",          "Board Type"};
     for (int i = 0; i < Settings::KeyCount; ++i)
         QCOMPARE(Settings::keyName(i), expectedKeys[i]);
     QCOMPARE(Settings::keyName(11), "");

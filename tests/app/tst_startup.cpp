@@ -29,7 +29,8 @@ bool runBriefly(QProcess &program, const TestHome::Fresh &home)
 {
     program.setProcessEnvironment(environmentFor(home));
     program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(QStringLiteral(KORVANE_EXECUTABLE), {QStringLiteral("-platform"), QStringLiteral("offscreen")});
+    program.start(QStringLiteral(KORVANE_EXECUTABLE),
+                  {QStringLiteral("-platform"), QStringLiteral("offscreen")});
     if (!program.waitForStarted(10000))
         return false;
     QTest::qWait(1500);
@@ -63,7 +64,8 @@ void TestStartup::startsInStoredLanguageFromAnotherDirectory()
     program.setWorkingDirectory(QDir::rootPath());
     QVERIFY2(runBriefly(program, home), program.readAll().constData());
     // A stored translation that has gone is no reason to stop or to forget it.
-    QVERIFY(QFile(home.settingsFolder() + QStringLiteral("/Korvane.ini")).open(QIODevice::ReadOnly));
+    QVERIFY(
+        QFile(home.settingsFolder() + QStringLiteral("/Korvane.ini")).open(QIODevice::ReadOnly));
 }
 
 KORVANE_TEST_MAIN_WITH(QCoreApplication, TestStartup)

@@ -56,7 +56,8 @@ void TestUiText::builtInTextsByteForByte()
     QCOMPARE(texts.text(57), QStringLiteral("Are you sure you want to program?  "));
     QCOMPARE(texts.text(73), QStringLiteral("Incompatible  adapter(top module) detected."));
     QCOMPARE(texts.text(81), QStringLiteral("Usage: initusb\r\n Reinit the USB port."));
-    QCOMPARE(texts.text(87), QStringLiteral("Usage: write \r\n Write memory to target from PC memory"));
+    QCOMPARE(texts.text(87),
+             QStringLiteral("Usage: write \r\n Write memory to target from PC memory"));
     QCOMPARE(texts.text(92), QStringLiteral("Usage: configshow\r\nShow Existing config."));
     QCOMPARE(texts.text(123), QStringLiteral("Manufacture"));
     QCOMPARE(texts.text(135), QStringLiteral("Usage: devices\n Display all the devices"));
@@ -113,7 +114,8 @@ void TestUiText::partialFileFallsBackAfterLastEntry()
 {
     QByteArray file = header;
     for (int i = 0; i <= 20; ++i)
-        file += QByteArray::number(i).rightJustified(4, '0') + "=\"T" + QByteArray::number(i) + "\";\n";
+        file +=
+            QByteArray::number(i).rightJustified(4, '0') + "=\"T" + QByteArray::number(i) + "\";\n";
     UiText texts;
     texts.loadTranslation(writeFile(m_dir, "twenty.txt", file));
     QCOMPARE(texts.text(0), QStringLiteral("T0"));
@@ -131,13 +133,13 @@ void TestUiText::entryFormat()
 {
     UiText texts;
     texts.loadTranslation(writeFile(m_dir, "format.txt",
-                                    header + "0000=\"Da\"tei\";\n"       // the last two characters go
-                                             "0001=\"A\\r\\nB\\nC\";\n"  // only \r\n is expanded
-                                             "0002=\"\";\n"               // empty: the built-in text
-                                             "0003= \"no\";\n"           // '="' not at position 4
-                                             "04=\"no\";\n"              // index not four digits
-                                             "+005=\"no\";\n"            // not a decimal index
-                                             "0006=\"a  b   c\";\n"));   // inner blanks collapse
+                                    header + "0000=\"Da\"tei\";\n" // the last two characters go
+                                             "0001=\"A\\r\\nB\\nC\";\n" // only \r\n is expanded
+                                             "0002=\"\";\n"             // empty: the built-in text
+                                             "0003= \"no\";\n"          // '="' not at position 4
+                                             "04=\"no\";\n"             // index not four digits
+                                             "+005=\"no\";\n"           // not a decimal index
+                                             "0006=\"a  b   c\";\n"));  // inner blanks collapse
     QCOMPARE(texts.text(0), QStringLiteral("Da\"tei"));
     QCOMPARE(texts.text(1), QStringLiteral("A\r\nB\\nC"));
     QCOMPARE(texts.text(2), QStringLiteral("Exit the application"));
@@ -155,7 +157,7 @@ void TestUiText::lineRules()
                                     "/0000=\"comment\";\n"
                                     "\t  LanguageName=Rules  \r\n"
                                     ";0001=\"comment\";\n"
-                                    "0002=\"\r\n"   // too short once simplified
+                                    "0002=\"\r\n" // too short once simplified
                                     "   0003=\"indented\";   \r\n"
                                     "\n\n"));
     QCOMPARE(texts.text(0), QStringLiteral("File"));
@@ -170,13 +172,16 @@ void TestUiText::languageNameForms()
     QCOMPARE(UiText::languageName(writeFile(m_dir, "n1.txt", "LanguageName=Deutsch\n")),
              QStringLiteral("Deutsch"));
     QCOMPARE(UiText::languageName(writeFile(m_dir, "n2.txt", "LanguageName   =   Français\n")),
-             QString::fromLatin1("Fran\xc3\xa7" "ais")); // no codec: bytes as Latin-1
-    QCOMPARE(UiText::languageName(
-                 writeFile(m_dir, "n3.txt", "Encoding=UTF-8\nLanguageName = Fran\xc3\xa7" "ais\n")),
-             QString::fromUtf8("Fran\xc3\xa7" "ais"));
+             QString::fromLatin1("Fran\xc3\xa7"
+                                 "ais")); // no codec: bytes as Latin-1
+    QCOMPARE(UiText::languageName(writeFile(m_dir, "n3.txt",
+                                            "Encoding=UTF-8\nLanguageName = Fran\xc3\xa7"
+                                            "ais\n")),
+             QString::fromUtf8("Fran\xc3\xa7"
+                               "ais"));
     // The first name wins; a commented one does not count.
-    QCOMPARE(UiText::languageName(
-                 writeFile(m_dir, "n4.txt", ";LanguageName=Hidden\nLanguageName=One\nLanguageName=Two\n")),
+    QCOMPARE(UiText::languageName(writeFile(
+                 m_dir, "n4.txt", ";LanguageName=Hidden\nLanguageName=One\nLanguageName=Two\n")),
              QStringLiteral("One"));
     QCOMPARE(UiText::languageName(writeFile(m_dir, "n5.txt", "0001=\"x\";\n")), QString());
     QCOMPARE(UiText::languageName(m_dir.filePath("missing.txt")), QString());
@@ -195,14 +200,18 @@ void TestUiText::encodingDecodesAndUnknownFallsBack()
 {
     UiText texts;
     texts.loadTranslation(writeFile(m_dir, "utf8.txt",
-                                    "Encoding=UTF-8\nLanguageName=Deutsch\n0005=\"\xc3\x96" "ffnen\";\n"));
+                                    "Encoding=UTF-8\nLanguageName=Deutsch\n0005=\"\xc3\x96"
+                                    "ffnen\";\n"));
     QCOMPARE(texts.codecName(), QStringLiteral("UTF-8"));
-    QCOMPARE(texts.text(5), QString::fromUtf8("\xc3\x96" "ffnen"));
+    QCOMPARE(texts.text(5), QString::fromUtf8("\xc3\x96"
+                                              "ffnen"));
     QCOMPARE(texts.text(0), QStringLiteral("File")); // built-ins pass the codec unchanged
 
     texts.loadTranslation(writeFile(m_dir, "latin.txt",
-                                    "Encoding=ISO-8859-1\nLanguageName=Latin\n0005=\"\xd6" "ffnen\";\n"));
-    QCOMPARE(texts.text(5), QString::fromUtf8("\xc3\x96" "ffnen"));
+                                    "Encoding=ISO-8859-1\nLanguageName=Latin\n0005=\"\xd6"
+                                    "ffnen\";\n"));
+    QCOMPARE(texts.text(5), QString::fromUtf8("\xc3\x96"
+                                              "ffnen"));
 
     texts.loadTranslation(writeFile(m_dir, "unknown.txt",
                                     "Encoding=NoSuchCodec-42\nLanguageName=X\n0005=\"abc\";\n"));
@@ -233,8 +242,8 @@ void TestUiText::badFilesNeverCorruptTheTable()
 {
     QFETCH(QByteArray, content);
     UiText texts;
-    texts.loadTranslation(writeFile(m_dir, QStringLiteral("bad-%1.txt").arg(QTest::currentDataTag()),
-                                    content));
+    texts.loadTranslation(
+        writeFile(m_dir, QStringLiteral("bad-%1.txt").arg(QTest::currentDataTag()), content));
     QVERIFY(texts.translationCount() <= UiText::Count);
     for (int i = 0; i < UiText::Count; ++i) {
         const bool reserved = QByteArray(UiText::builtInTexts[i]).isEmpty();
@@ -258,8 +267,8 @@ void TestUiText::longLinesAreCutAt1023Bytes()
     QByteArray tooLong = "0002=\"" + QByteArray(1017, 'b') + "0003=\"tail\";";
     QByteArray huge = "0004=\"" + QByteArray(100000, 'c') + "\";";
     UiText texts;
-    texts.loadTranslation(
-        writeFile(m_dir, "long.txt", header + fits + "\n" + tooLong + "\n" + huge + "\n0005=\"ok\";\n"));
+    texts.loadTranslation(writeFile(
+        m_dir, "long.txt", header + fits + "\n" + tooLong + "\n" + huge + "\n0005=\"ok\";\n"));
     QCOMPARE(texts.text(1), QString(1015, QLatin1Char('a')));
     QCOMPARE(texts.text(2).size(), 1023 - 6 - 2);
     QCOMPARE(texts.text(3), QStringLiteral("tail"));
@@ -283,7 +292,8 @@ void TestUiText::registeredObjectsFollowTheLanguage()
     texts.loadTranslation(writeFile(m_dir, "reg.txt",
                                     "Encoding=UTF-8\nLanguageName=Deutsch\n0000=\"Datei\";\n"
                                     "0001=\"Beenden\";\n0002=\"Programm beenden\";\n"
-                                    "0111=\"Verf\xc3\xbc" "gbar\";\n"));
+                                    "0111=\"Verf\xc3\xbc"
+                                    "gbar\";\n"));
     QCOMPARE(menu.property("title").toString(), QStringLiteral("Datei"));
     QCOMPARE(action.property("text").toString(), QStringLiteral("Beenden"));
     QCOMPARE(action.property("statusTip").toString(), QStringLiteral("Programm beenden"));

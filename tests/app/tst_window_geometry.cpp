@@ -71,7 +71,8 @@ void TestWindowGeometry::splitterListForm()
 {
     QCOMPARE(WindowGeometry::splitterList({550, 180}),
              QStringList({QStringLiteral("550"), QStringLiteral("180")}));
-    QCOMPARE(WindowGeometry::splitterList({7}), QStringList({QStringLiteral("7"), QStringLiteral("0")}));
+    QCOMPARE(WindowGeometry::splitterList({7}),
+             QStringList({QStringLiteral("7"), QStringLiteral("0")}));
 }
 
 KORVANE_TEST_MAIN_WITH(QCoreApplication, TestWindowGeometry)
