@@ -3,12 +3,14 @@
 #include "ApplicationFolders.h"
 #include "LanguageDialog.h"
 #include "ProgramObjects.h"
+#include "UsbDriverTable.h"
 #include "WindowGeometry.h"
 
 #include <QAction>
 #include <QDesktopServices>
 #include <QDir>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -16,9 +18,11 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QUrl>
+#include <algorithm>
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), m_target(settings())
 {
+    UsbDriverTable::instance().bind();
     const QString language = settings().string(Settings::LanguageFile);
     if (!language.isEmpty())
         uiText().loadTranslation(language);
@@ -34,6 +38,18 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), m_target(settings
 MainWindow::~MainWindow()
 {
     saveWindowSettings();
+    UsbDriverTable::instance().unbind();
+}
+
+QStringList MainWindow::usbStatusTexts()
+{
+    QStringList texts{uiText().text(52), uiText().text(53), uiText().text(54)};
+    qsizetype longest = 0;
+    for (const QString &text : std::as_const(texts))
+        longest = std::max(longest, text.size());
+    for (QString &text : texts)
+        text = text.leftJustified(longest, QLatin1Char(' '));
+    return texts;
 }
 
 QString MainWindow::titleText() const
@@ -87,7 +103,11 @@ void MainWindow::buildLayout()
     m_horizontal->addWidget(new QWidget(m_horizontal)); // the working-folder panel's place
     m_horizontal->addWidget(m_vertical);
     setCentralWidget(m_horizontal);
-    statusBar();
+
+    m_usbStatus = new QLabel(usbStatusTexts().first(), this);
+    m_usbStatus->setStyleSheet(
+        QStringLiteral("QLabel {border: 1px solid grey; border-radius: 0px;height: 12px;}"));
+    statusBar()->addWidget(m_usbStatus);
 }
 
 void MainWindow::restoreGeometry()

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 
 class QAction;
+class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QSplitter;
@@ -35,6 +36,10 @@ public:
     // "Korvane 1.10  " and, with a target, "Target: " and its name.
     QString titleText() const;
 
+    // The USB status texts (52, 53, 54) padded with blanks to the longest.
+    static QStringList usbStatusTexts();
+    QLabel *usbStatusLabel() const { return m_usbStatus; }
+
 public slots:
     void chooseLanguage();
 
@@ -54,4 +59,5 @@ private:
     QSplitter *m_vertical = nullptr;
     QTabWidget *m_tabs = nullptr;
     QPlainTextEdit *m_log = nullptr;
+    QLabel *m_usbStatus = nullptr;
 };

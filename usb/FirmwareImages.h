@@ -1,0 +1,40 @@
+#pragma once
+
+#include "FirmwareRecord.h"
+
+class Settings;
+
+// The seven firmware images the program carries, one of which the chip
+// engine of the selected device downloads into the programmer.
+enum FirmwareImageId {
+    NandImage1,
+    NandImage2,
+    SpiImage0,
+    SpiImage1,
+    SpiImage2,
+    SpiImage3,
+    SpiImage4,
+    FirmwareImageCount
+};
+
+struct FirmwareImage
+{
+    const char *name;
+    const FirmwareRecord *records; // ends with a record of type End
+    int recordCount;               // end record included
+};
+
+// Filled by the build from the Intel HEX images.
+extern const FirmwareImage firmwareImageTable[FirmwareImageCount];
+
+const FirmwareImage &firmwareImage(FirmwareImageId id);
+
+namespace FirmwareSelection {
+// NAND: image 1 for board type false, image 2 for true.
+FirmwareImageId nand(bool boardType);
+// NAND from the "Board Type" setting (absent: false).
+FirmwareImageId nand(const Settings &settings);
+// SPI: the device's algorithm selector; a value above 4 (or below 0) is
+// replaced by 0, and the 0 is written back.
+FirmwareImageId spi(int &algo);
+} // namespace FirmwareSelection
