@@ -3,14 +3,12 @@
 #include "MainWindow.h"
 #include "ProgramObjects.h"
 #include "TestHome.h"
-#include "WindowGeometry.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFile>
 #include <QListWidget>
 #include <QMenu>
-#include <QSplitter>
 #include <QTest>
 #include <QTimer>
 
@@ -48,7 +46,6 @@ private slots:
     void doubleClickAccepts();
     void mainWindowSwitchesLanguageAtOnce();
     void mainWindowStartsInStoredLanguage();
-    void mainWindowStoresGeometryAtClose();
 };
 
 void TestLanguages::shippedTranslationInstalledOnce()
@@ -177,30 +174,6 @@ void TestLanguages::mainWindowStartsInStoredLanguage()
     MainWindow window;
     QCOMPARE(window.exitAction()->text(), QStringLiteral("Beenden"));
     uiText().loadTranslation(QString());
-}
-
-void TestLanguages::mainWindowStoresGeometryAtClose()
-{
-    TestHome::Fresh home;
-    ProgramObjects objects;
-    settings().setList(Settings::HorizontalSplitter,
-                       {QStringLiteral("200"), QStringLiteral("600")});
-    QList<int> shownSizes;
-    {
-        MainWindow window;
-        window.resize(900, 640);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        window.horizontalSplitter()->setSizes({150, 700});
-        shownSizes = window.horizontalSplitter()->sizes();
-    }
-    QCOMPARE(settings().windowSize(), QSize(900, 640));
-    const QStringList vertical = settings().list(Settings::VerticalSplitter);
-    const QStringList horizontal = settings().list(Settings::HorizontalSplitter);
-    QCOMPARE(vertical.size(), 2);
-    QCOMPARE(horizontal.size(), 2);
-    QCOMPARE(horizontal, WindowGeometry::splitterList(shownSizes));
-    QVERIFY(horizontal != QStringList({QStringLiteral("200"), QStringLiteral("600")}));
 }
 
 KORVANE_TEST_MAIN_WITH(QApplication, TestLanguages)

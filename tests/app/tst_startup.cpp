@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 
@@ -12,6 +13,7 @@ class TestStartup : public QObject
 private slots:
     void startsAndInstallsShippedLanguage();
     void startsInStoredLanguageFromAnotherDirectory();
+    void startsWithoutTheDllFolder();
 };
 
 namespace {
@@ -25,12 +27,12 @@ QProcessEnvironment environmentFor(const TestHome::Fresh &home)
 }
 
 // Starts the program, lets it run for a moment, then asks it to quit.
-bool runBriefly(QProcess &program, const TestHome::Fresh &home)
+bool runBriefly(QProcess &program, const TestHome::Fresh &home,
+                const QString &executable = QStringLiteral(KORVANE_EXECUTABLE))
 {
     program.setProcessEnvironment(environmentFor(home));
     program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(QStringLiteral(KORVANE_EXECUTABLE),
-                  {QStringLiteral("-platform"), QStringLiteral("offscreen")});
+    program.start(executable, {QStringLiteral("-platform"), QStringLiteral("offscreen")});
     if (!program.waitForStarted(10000))
         return false;
     QTest::qWait(1500);
@@ -66,6 +68,19 @@ void TestStartup::startsInStoredLanguageFromAnotherDirectory()
     // A stored translation that has gone is no reason to stop or to forget it.
     QVERIFY(
         QFile(home.settingsFolder() + QStringLiteral("/Korvane.ini")).open(QIODevice::ReadOnly));
+}
+
+void TestStartup::startsWithoutTheDllFolder()
+{
+    QVERIFY(QFile::exists(QFileInfo(QStringLiteral(KORVANE_EXECUTABLE)).absolutePath() +
+                          QStringLiteral("/dll/libkvusb.so")));
+    // A copy of the program in a folder of its own has no "dll" folder beside it.
+    QTemporaryDir alone;
+    const QString copy = alone.filePath(QStringLiteral("korvane"));
+    QVERIFY(QFile::copy(QStringLiteral(KORVANE_EXECUTABLE), copy));
+    TestHome::Fresh home;
+    QProcess program;
+    QVERIFY2(runBriefly(program, home, copy), program.readAll().constData());
 }
 
 KORVANE_TEST_MAIN_WITH(QCoreApplication, TestStartup)
