@@ -1,0 +1,6 @@
+#include "ShippedCatalogue.h"
+
+QString shippedCatalogueFolder()
+{
+    return QStringLiteral(":/catalogue");
+}

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QString>
+
+// Resource folder that holds the device catalogue files shipped with the program.
+QString shippedCatalogueFolder();
