@@ -1,3 +1,4 @@
+#include "CatalogueFiles.h"
 #include "LanguageFiles.h"
 #include "MainWindow.h"
 #include "ProgramObjects.h"
@@ -13,6 +14,7 @@ int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     LanguageFiles::installShipped();
+    CatalogueFiles::installShipped();
     int result;
     {
         MainWindow window;
