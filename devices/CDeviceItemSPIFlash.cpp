@@ -89,7 +89,9 @@ bool CDeviceItemSPIFlash::parseLine(const QString &text)
 
     if (size >> 32)
         return false;
-    if (static_cast<quint32>(static_cast<quint32>(sectorNum) * sectorSize) != size)
+    // The product is taken in 64 bits: a sector count whose product only meets
+    // the size by wrapping round 32 bits describes no real chip.
+    if (sectorNum < 0 || quint64(quint32(sectorNum)) * sectorSize != size)
         return false;
     if (pageSize == 0 || sectorSize < pageSize)
         return false;
