@@ -14,8 +14,7 @@
 #include <functional>
 
 namespace {
-// Runs `step` on the modal dialog once it is shown (gives up after about 5 s,
-// which leaves the dialog open and the test hanging visibly in its time-out).
+// Runs `step` on the modal dialog once it is shown; gives up after about 5 s.
 void onModalDialog(const std::function<void(DeviceChoiceDialog *)> &step, int attempts = 500)
 {
     QTimer::singleShot(attempts == 500 ? 0 : 10, [step, attempts] {
