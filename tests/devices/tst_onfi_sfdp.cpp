@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QTest>
 
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -124,6 +126,25 @@ struct SfdpTable
 };
 
 constexpr quint32 Density64Mbit = 0x03FFFFFF; // (bits - 1)
+
+// Exactly `length` bytes of `source` on the heap, without the terminating
+// zero a QByteArray keeps after its data: the sanitizer build then reports a
+// read one byte past what the chip sent.
+class ExactBytes
+{
+public:
+    ExactBytes(const QByteArray &source, qsizetype length)
+        : m_storage(new char[static_cast<size_t>(std::max<qsizetype>(length, 1))])
+    {
+        std::copy(source.constData(), source.constData() + length, m_storage.get());
+        m_bytes = QByteArray::fromRawData(m_storage.get(), length);
+    }
+    const QByteArray &bytes() const { return m_bytes; }
+
+private:
+    std::unique_ptr<char[]> m_storage;
+    QByteArray m_bytes;
+};
 
 } // namespace
 
@@ -278,10 +299,9 @@ void TestOnfiSfdp::onfiTruncated()
                  qPrintable(QString::number(length)));
     // The fields end at byte 101; the rest of the page is not needed.
     QVERIFY(CDeviceItemNand::parseOnfi(page.left(OnfiParameters::MinimumSize), 1).valid);
-    // A heap copy of exactly the received bytes, so that a read past them is caught.
     for (int length = 0; length <= page.size(); ++length) {
-        const QByteArray exact(page.constData(), length);
-        const OnfiParameters p = CDeviceItemNand::parseOnfi(exact, 1);
+        const ExactBytes exact(page, length);
+        const OnfiParameters p = CDeviceItemNand::parseOnfi(exact.bytes(), 1);
         QCOMPARE(p.valid, length >= OnfiParameters::MinimumSize);
     }
 }
@@ -447,9 +467,8 @@ void TestOnfiSfdp::sfdpInvalidTables_data()
 void TestOnfiSfdp::sfdpInvalidTables()
 {
     QFETCH(QByteArray, table);
-    // An exact heap copy, so that the sanitizer build catches a read past it.
-    const QByteArray exact(table.constData(), table.size());
-    const SfdpParameters p = CDeviceItemSPIFlash::parseSfdp(exact);
+    const ExactBytes exact(table, table.size());
+    const SfdpParameters p = CDeviceItemSPIFlash::parseSfdp(exact.bytes());
     QVERIFY(!p.valid);
     QCOMPARE(p.density, 0ull);
 }
@@ -502,8 +521,8 @@ void TestOnfiSfdp::sfdpEveryPrefixIsSafe()
     // Header, both parameter headers and the table up to its declared end (0x30 + 64).
     const int needed = 0x30 + 16 * 4;
     for (int length = 0; length <= full.size(); ++length) {
-        const QByteArray exact(full.constData(), length);
-        const SfdpParameters p = CDeviceItemSPIFlash::parseSfdp(exact);
+        const ExactBytes exact(full, length);
+        const SfdpParameters p = CDeviceItemSPIFlash::parseSfdp(exact.bytes());
         QCOMPARE(p.valid, length >= needed);
     }
 }
