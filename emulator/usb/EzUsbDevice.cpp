@@ -696,7 +696,7 @@ void EzUsbDevice::enumerate(DeviceState state, DescriptorSet set)
     m_alternates.clear();
     m_halted.clear();
     record(EventKind::Enumerated,
-           std::string(toString(state)) + " at address " + std::to_string(m_address));
+           std::string(stateName(state)) + " at address " + std::to_string(m_address));
 }
 
 // --- inspection ------------------------------------------------------------------------

@@ -2,7 +2,7 @@
 
 namespace kvemu {
 
-const char *toString(DeviceState state)
+const char *stateName(DeviceState state)
 {
     switch (state) {
     case DeviceState::Bare:
@@ -15,7 +15,7 @@ const char *toString(DeviceState state)
     return "?";
 }
 
-const char *toString(TransferStatus status)
+const char *statusName(TransferStatus status)
 {
     switch (status) {
     case TransferStatus::Ok:
@@ -32,7 +32,7 @@ const char *toString(TransferStatus status)
     return "?";
 }
 
-const char *toString(EventKind kind)
+const char *eventName(EventKind kind)
 {
     switch (kind) {
     case EventKind::CpuHeld:

@@ -18,7 +18,7 @@ enum class DeviceState {
     Firmware, // firmware runs and the device shows the firmware's descriptors
 };
 
-const char *toString(DeviceState state);
+const char *stateName(DeviceState state);
 
 enum class TransferStatus {
     Ok,       // done; `length` bytes moved
@@ -28,7 +28,7 @@ enum class TransferStatus {
     Invalid,  // malformed: unknown endpoint, wrong direction, buffer shorter than wLength
 };
 
-const char *toString(TransferStatus status);
+const char *statusName(TransferStatus status);
 
 struct TransferResult
 {
@@ -106,7 +106,7 @@ enum class EventKind {
     ByteBudgetSpent, // the configured byte budget ran out: the device unplugs
 };
 
-const char *toString(EventKind kind);
+const char *eventName(EventKind kind);
 
 struct DeviceEvent
 {
