@@ -19,6 +19,8 @@ unsigned kvusb_pipe_packet_size(int pipe);
 int kvusb_is_open(void);
 /* Pause after a successful download, in milliseconds (1800). */
 unsigned kvusb_download_pause_ms(void);
+/* Changes that pause, so that tests that are not about it run faster. */
+void kvusb_set_download_pause_ms(unsigned milliseconds);
 
 #ifdef __cplusplus
 }

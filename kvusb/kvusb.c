@@ -43,6 +43,7 @@ static libusb_context *context;
 static libusb_device_handle *handle;
 static int interface_claimed;
 static int open_result;
+static unsigned download_pause_ms = DOWNLOAD_PAUSE_MS;
 
 static void reset_pipe_table(void)
 {
@@ -250,7 +251,7 @@ int func3(const void *records, unsigned char force)
     firmware_load(cpucs, &release, 1);
     close_device();
     if (result == 1)
-        pause_ms(DOWNLOAD_PAUSE_MS);
+        pause_ms(download_pause_ms);
     return result;
 }
 
@@ -271,7 +272,12 @@ int kvusb_is_open(void)
 
 unsigned kvusb_download_pause_ms(void)
 {
-    return DOWNLOAD_PAUSE_MS;
+    return download_pause_ms;
+}
+
+void kvusb_set_download_pause_ms(unsigned milliseconds)
+{
+    download_pause_ms = milliseconds;
 }
 
 /* Releases the device and the libusb context when the library is unloaded. */
