@@ -1,5 +1,7 @@
 #include "UmockdevProgrammer.h"
 
+#include "UeventSender.h"
+
 #include <umockdev.h>
 
 #include <fcntl.h>
@@ -40,15 +42,6 @@ std::string format(const char *pattern, auto... values)
     char text[256];
     std::snprintf(text, sizeof text, pattern, values...);
     return text;
-}
-
-void appendHex(std::string &out, const std::vector<std::uint8_t> &bytes)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    for (std::uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 0x0F];
-    }
 }
 
 // The ioctl argument block at `offset` of `data`, fetched from the client;
@@ -152,7 +145,8 @@ struct Node
     DeviceState state = DeviceState::Gone;
     int devnum = 0;
     std::string devnode;
-    std::string syspath;
+    std::string syspath;                   // "/sys/devices/usb1/1-1"
+    UeventSender::Properties properties;   // what its uevents carry
     std::vector<std::uint8_t> descriptors; // device + configuration, for read()
     ConfigurationLayout layout;
     UMockdevIoctlBase *handler = nullptr;
@@ -237,8 +231,9 @@ private:
     void cleanupNodes();
     bool createFifo(Node &n);
     void attachHandler(Node &n);
-    std::string usbDeviceText(const std::string &path, int devnum, const DescriptorSet &set,
-                              const char *extra) const;
+    std::string addUsbDevice(const std::string &name, int devnum, const DescriptorSet &set,
+                             const std::vector<std::string> &extraAttributes,
+                             UeventSender::Properties &properties);
     long speedCode() const;
 
     std::weak_ptr<Impl> m_self;
@@ -249,6 +244,8 @@ private:
     std::map<std::uint8_t, std::deque<UrbPtr>> m_pending; // bulk URBs of the current node
     std::vector<Deferred> m_deferred;
     std::string m_hubSyspath;
+    UeventSender::Properties m_hubProperties;
+    std::unique_ptr<UeventSender> m_uevents;
     bool m_closed = false;
 
     std::thread m_thread;
@@ -267,6 +264,7 @@ void UmockdevProgrammer::Impl::start(UMockdevTestbed *testbed, const std::shared
     gchar *root = umockdev_testbed_get_root_dir(testbed);
     m_root = root;
     g_free(root);
+    m_uevents = std::make_unique<UeventSender>(m_root);
     addRootHub();
     serviceOnce();
     m_model.setChangeHandler([this] { wakeService(); });
@@ -316,8 +314,10 @@ void UmockdevProgrammer::Impl::shutdown()
         removeFromSysfs(*entry.second);
         releaseNode(*entry.second);
     }
-    if (!m_hubSyspath.empty())
+    if (!m_hubSyspath.empty()) {
+        m_uevents->send("remove", m_hubSyspath.substr(4), "usb", "usb_device", m_hubProperties);
         umockdev_testbed_remove_device(m_testbed, m_hubSyspath.c_str());
+    }
 
     std::lock_guard lock(m_mutex);
     for (auto &entry : m_clients) {
@@ -438,9 +438,12 @@ long UmockdevProgrammer::Impl::speedCode() const
     return m_model.config().speed == LinkSpeed::High ? SpeedHigh : SpeedFull;
 }
 
-std::string UmockdevProgrammer::Impl::usbDeviceText(const std::string &path, int devnum,
-                                                    const DescriptorSet &set,
-                                                    const char *extra) const
+// Adds a USB device to sysfs (no uevent yet) and returns its syspath, or
+// nothing when umockdev refused it. `properties` gets what its uevents carry.
+std::string UmockdevProgrammer::Impl::addUsbDevice(const std::string &name, int devnum,
+                                                   const DescriptorSet &set,
+                                                   const std::vector<std::string> &extraAttributes,
+                                                   UeventSender::Properties &properties)
 {
     const int bus = m_options.busNumber;
     const int minor = (bus - 1) * 128 + devnum - 1;
@@ -448,29 +451,65 @@ std::string UmockdevProgrammer::Impl::usbDeviceText(const std::string &path, int
     const unsigned vendor = d[8] | (d[9] << 8);
     const unsigned product = d[10] | (d[11] << 8);
     const unsigned release = d[12] | (d[13] << 8);
-    std::string text = "P: " + path + "\n";
-    text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n";
-    text += format("E: DEVNAME=/dev/bus/usb/%03d/%03d\n", bus, devnum);
-    text += format("E: BUSNUM=%03d\nE: DEVNUM=%03d\n", bus, devnum);
-    text += format("E: MAJOR=%d\nE: MINOR=%d\n", UsbMajor, minor);
-    text += format("E: PRODUCT=%x/%x/%x\n", vendor, product, release);
-    text +=
-        format("A: busnum=%d\\n\nA: devnum=%d\\n\nA: dev=%d:%d\\n\n", bus, devnum, UsbMajor, minor);
-    text += format("A: speed=%s\\n\n", speedCode() == SpeedHigh ? "480" : "12");
-    text += format("A: idVendor=%04x\\n\nA: idProduct=%04x\\n\nA: bcdDevice=%04x\\n\n", vendor,
-                   product, release);
-    text += format("A: bDeviceClass=%02x\\n\nA: bMaxPacketSize0=%d\\n\n", d[4], d[7]);
-    text += format("A: bNumConfigurations=%d\\n\nA: bConfigurationValue=%d\\n\n", d[17],
-                   set.layout.value);
-    text += format("A: bNumInterfaces=%2d\\n\nA: version= 2.00\\n\nA: authorized=1\\n\n",
-                   set.layout.interfaceCount);
-    text += extra;
-    text += "H: descriptors=";
+    properties = {{"DEVNAME", format("/dev/bus/usb/%03d/%03d", bus, devnum)},
+                  {"BUSNUM", format("%03d", bus)},
+                  {"DEVNUM", format("%03d", devnum)},
+                  {"MAJOR", std::to_string(UsbMajor)},
+                  {"MINOR", std::to_string(minor)},
+                  {"PRODUCT", format("%x/%x/%x", vendor, product, release)}};
+    std::vector<std::string> props = {"SUBSYSTEM", "usb", "DEVTYPE", "usb_device"};
+    for (const auto &p : properties) {
+        props.push_back(p.first);
+        props.push_back(p.second);
+    }
+    std::vector<std::string> attributes = {"busnum",
+                                           format("%d\n", bus),
+                                           "devnum",
+                                           format("%d\n", devnum),
+                                           "dev",
+                                           format("%d:%d\n", UsbMajor, minor),
+                                           "speed",
+                                           speedCode() == SpeedHigh ? "480\n" : "12\n",
+                                           "idVendor",
+                                           format("%04x\n", vendor),
+                                           "idProduct",
+                                           format("%04x\n", product),
+                                           "bcdDevice",
+                                           format("%04x\n", release),
+                                           "bDeviceClass",
+                                           format("%02x\n", d[4]),
+                                           "bMaxPacketSize0",
+                                           format("%d\n", d[7]),
+                                           "bNumConfigurations",
+                                           format("%d\n", d[17]),
+                                           "bConfigurationValue",
+                                           format("%d\n", set.layout.value),
+                                           "bNumInterfaces",
+                                           format("%2d\n", set.layout.interfaceCount),
+                                           "version",
+                                           " 2.00\n",
+                                           "authorized",
+                                           "1\n"};
+    attributes.insert(attributes.end(), extraAttributes.begin(), extraAttributes.end());
+
+    std::vector<gchar *> attributeArray, propertyArray;
+    for (std::string &a : attributes)
+        attributeArray.push_back(a.data());
+    attributeArray.push_back(nullptr);
+    for (std::string &p : props)
+        propertyArray.push_back(p.data());
+    propertyArray.push_back(nullptr);
+    gchar *syspath = umockdev_testbed_add_devicev(m_testbed, "usb", name.c_str(), nullptr,
+                                                  attributeArray.data(), propertyArray.data());
+    if (!syspath)
+        return {};
+    std::string path = syspath;
+    g_free(syspath);
     std::vector<std::uint8_t> all = set.device;
     all.insert(all.end(), set.configuration.begin(), set.configuration.end());
-    appendHex(text, all);
-    text += "\n";
-    return text;
+    umockdev_testbed_set_attribute_binary(m_testbed, path.c_str(), "descriptors", all.data(),
+                                          static_cast<gint>(all.size()));
+    return path;
 }
 
 void UmockdevProgrammer::Impl::addRootHub()
@@ -508,15 +547,11 @@ void UmockdevProgrammer::Impl::addRootHub()
     contents.insert(contents.end(), hub.configuration.begin(), hub.configuration.end());
     g_file_set_contents(node.c_str(), reinterpret_cast<const gchar *>(contents.data()),
                         static_cast<gssize>(contents.size()), nullptr);
-    const std::string path = format("/devices/usb%d", bus);
-    const std::string text = usbDeviceText(path, 1, hub, "A: maxchild=1\\n\n");
-    GError *error = nullptr;
-    if (umockdev_testbed_add_from_string(m_testbed, text.c_str(), &error))
-        m_hubSyspath = "/sys" + path;
-    else {
-        std::fprintf(stderr, "kvemu: cannot add the root hub: %s\n", error->message);
-        g_error_free(error);
-    }
+    m_hubSyspath = addUsbDevice(format("usb%d", bus), 1, hub, {"maxchild", "1\n"}, m_hubProperties);
+    if (m_hubSyspath.empty())
+        std::fprintf(stderr, "kvemu: cannot add the root hub of bus %d\n", bus);
+    else
+        m_uevents->send("add", m_hubSyspath.substr(4), "usb", "usb_device", m_hubProperties);
 }
 
 // The node is a FIFO that stays full while the client has nothing to reap:
@@ -604,14 +639,13 @@ void UmockdevProgrammer::Impl::addNode(const EzUsbDevice::Presence &presence,
         m_nodes.emplace(n.id, std::move(created));
     }
 
-    const std::string text = usbDeviceText(format("/devices/usb%d/%d-1", bus, bus), n.devnum,
-                                           descriptors, "A: devpath=1\\n\nA: maxchild=0\\n\n");
-    GError *error = nullptr;
-    const bool added = umockdev_testbed_add_from_string(m_testbed, text.c_str(), &error);
-    if (!added) {
-        std::fprintf(stderr, "kvemu: cannot add the device: %s\n", error->message);
-        g_error_free(error);
-    }
+    const std::string path = addUsbDevice(format("usb%d/%d-1", bus, bus), n.devnum, descriptors,
+                                          {"devpath", "1\n", "maxchild", "0\n"}, n.properties);
+    const bool added = !path.empty();
+    if (added)
+        m_uevents->send("add", n.syspath.substr(4), "usb", "usb_device", n.properties);
+    else
+        std::fprintf(stderr, "kvemu: cannot add the device at %s\n", n.devnode.c_str());
     {
         std::lock_guard lock(m_mutex);
         n.inSysfs = added;
@@ -627,7 +661,7 @@ void UmockdevProgrammer::Impl::removeFromSysfs(Node &n)
 {
     if (!n.inSysfs)
         return;
-    umockdev_testbed_uevent(m_testbed, n.syspath.c_str(), "remove");
+    m_uevents->send("remove", n.syspath.substr(4), "usb", "usb_device", n.properties);
     umockdev_testbed_remove_device(m_testbed, n.syspath.c_str());
     std::lock_guard lock(m_mutex);
     n.inSysfs = false;
@@ -936,7 +970,7 @@ long UmockdevProgrammer::Impl::dispatchLocked(unsigned long request, UMockdevIoc
                 return m_model.hasInterface(static_cast<std::uint8_t>(dc.interface)) &&
                                dc.interface < 32
                            ? claimLocked(client, cl, dc.interface, false)
-                           : -ENOENT;
+                           : -EINVAL; // as the kernel answers here
             });
     case USBDEVFS_RELEASEINTERFACE:
         return withArgument<unsigned>(arg, [&](unsigned &interface, UMockdevIoctlData *) {
