@@ -1,10 +1,10 @@
 #include "LanguageFiles.h"
 
+#include "ShippedFiles.h"
 #include "ShippedResources.h"
 #include "UiText.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 namespace LanguageFiles {
@@ -40,24 +40,7 @@ QString pathFor(const QString &displayName)
 
 QStringList installShipped()
 {
-    QStringList written;
-    const QDir shipped(shippedLanguageFolder());
-    const QStringList names = shipped.entryList(QDir::Files, QDir::Name);
-    if (names.isEmpty())
-        return written;
-    const QString target = folder();
-    QDir().mkpath(target);
-    for (const QString &name : names) {
-        const QString destination = target + QLatin1Char('/') + name;
-        if (QFileInfo::exists(destination))
-            continue;
-        if (QFile::copy(shipped.filePath(name), destination)) {
-            QFile::setPermissions(destination, QFile::ReadOwner | QFile::WriteOwner |
-                                                   QFile::ReadGroup | QFile::ReadOther);
-            written << name;
-        }
-    }
-    return written;
+    return ShippedFiles::install(shippedLanguageFolder(), folder());
 }
 
 } // namespace LanguageFiles

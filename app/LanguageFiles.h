@@ -24,8 +24,8 @@ QList<Entry> available();
 QString pathFor(const QString &displayName);
 
 // Copies the translation files shipped with the program into the folder,
-// leaving every file that already exists untouched. Returns the names of the
-// files it wrote.
+// leaving every file that already exists (or a dangling link) untouched.
+// Returns the names of the files it wrote.
 QStringList installShipped();
 
 } // namespace LanguageFiles
