@@ -2,6 +2,7 @@
 #include "LanguageFiles.h"
 #include "MainWindow.h"
 #include "ProgramObjects.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QAction>
@@ -13,19 +14,6 @@
 #include <QTimer>
 
 namespace {
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QStringList listEntries(const LanguageDialog &dialog)
 {
     QStringList entries;
@@ -55,12 +43,13 @@ void TestLanguages::shippedTranslationInstalledOnce()
     const QString german = LanguageFiles::folder() + QStringLiteral("/KVGerman.txt");
     QCOMPARE(LanguageFiles::installShipped(), QStringList{QStringLiteral("KVGerman.txt")});
     QVERIFY(QFile::exists(german));
-    QCOMPARE(readFile(german), readFile(QStringLiteral(":/languages/KVGerman.txt")));
+    QCOMPARE(TestFiles::read(german), TestFiles::read(QStringLiteral(":/languages/KVGerman.txt")));
 
     // A user's own file of that name is never overwritten.
-    writeFile(german, "LanguageName=Mein Deutsch\n0000=\"Meine Datei\";\n");
+    TestFiles::write(german, "LanguageName=Mein Deutsch\n0000=\"Meine Datei\";\n");
     QVERIFY(LanguageFiles::installShipped().isEmpty());
-    QCOMPARE(readFile(german), QByteArray("LanguageName=Mein Deutsch\n0000=\"Meine Datei\";\n"));
+    QCOMPARE(TestFiles::read(german),
+             QByteArray("LanguageName=Mein Deutsch\n0000=\"Meine Datei\";\n"));
 }
 
 void TestLanguages::shippedGermanIsComplete()
@@ -92,10 +81,10 @@ void TestLanguages::dialogListsNamedKvFilesSorted()
     ProgramObjects objects;
     LanguageFiles::installShipped();
     const QString folder = LanguageFiles::folder();
-    writeFile(folder + QStringLiteral("/KVAfrikaans.txt"), "LanguageName=Afrikaans\n");
-    writeFile(folder + QStringLiteral("/KVNoName.txt"), "0000=\"x\";\n");
-    writeFile(folder + QStringLiteral("/Spanish.txt"), "LanguageName=Espanol\n");
-    writeFile(folder + QStringLiteral("/KVZulu.txt"), "LanguageName = Zulu\n");
+    TestFiles::write(folder + QStringLiteral("/KVAfrikaans.txt"), "LanguageName=Afrikaans\n");
+    TestFiles::write(folder + QStringLiteral("/KVNoName.txt"), "0000=\"x\";\n");
+    TestFiles::write(folder + QStringLiteral("/Spanish.txt"), "LanguageName=Espanol\n");
+    TestFiles::write(folder + QStringLiteral("/KVZulu.txt"), "LanguageName = Zulu\n");
 
     LanguageDialog dialog;
     QCOMPARE(dialog.size(), QSize(291, 340));

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QDir>
@@ -44,11 +45,6 @@ bool runBriefly(const TestHome::Fresh &home, QByteArray &output)
     return running;
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 } // namespace
 
 void TestCatalogueStartup::firstStartInstallsTheCatalogue()
@@ -57,8 +53,8 @@ void TestCatalogueStartup::firstStartInstallsTheCatalogue()
     QByteArray output;
     QVERIFY2(runBriefly(home, output), output.constData());
     const QString config = home.settingsFolder() + QStringLiteral("/config/");
-    const QByteArray nand = readFile(config + QStringLiteral("Nand.txt"));
-    const QByteArray spi = readFile(config + QStringLiteral("SPI.txt"));
+    const QByteArray nand = TestFiles::read(config + QStringLiteral("Nand.txt"));
+    const QByteArray spi = TestFiles::read(config + QStringLiteral("SPI.txt"));
     QVERIFY(nand.contains("Name=\"K9F1G08U0B\""));
     QVERIFY(spi.contains("Name=\"W25Q64FV\""));
 }
@@ -75,8 +71,8 @@ void TestCatalogueStartup::userCatalogueIsKept()
     file.close();
     QByteArray output;
     QVERIFY2(runBriefly(home, output), output.constData());
-    QCOMPARE(readFile(config + QStringLiteral("Nand.txt")), mine);
-    QVERIFY(readFile(config + QStringLiteral("SPI.txt")).contains("Name=\"W25Q64FV\""));
+    QCOMPARE(TestFiles::read(config + QStringLiteral("Nand.txt")), mine);
+    QVERIFY(TestFiles::read(config + QStringLiteral("SPI.txt")).contains("Name=\"W25Q64FV\""));
 }
 
 KORVANE_TEST_MAIN_WITH(QCoreApplication, TestCatalogueStartup)

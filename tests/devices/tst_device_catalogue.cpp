@@ -5,6 +5,7 @@
 #include "CatalogueFiles.h"
 #include "DeviceCatalogue.h"
 #include "ProgramObjects.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QCoreApplication>
@@ -14,19 +15,6 @@
 #include <QTest>
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QByteArray bytes(std::initializer_list<int> values)
 {
@@ -51,9 +39,9 @@ public:
     ConfigFolder(const QByteArray &nand, const QByteArray &spi)
     {
         if (!nand.isNull())
-            writeFile(path() + QStringLiteral("Nand.txt"), nand);
+            TestFiles::write(path() + QStringLiteral("Nand.txt"), nand);
         if (!spi.isNull())
-            writeFile(path() + QStringLiteral("SPI.txt"), spi);
+            TestFiles::write(path() + QStringLiteral("SPI.txt"), spi);
     }
     QString path() const { return m_dir.path() + QLatin1Char('/'); }
 
@@ -162,8 +150,8 @@ void TestDeviceCatalogue::loadReadsTheConfigurationFolder()
     TestHome::Fresh home;
     ProgramObjects objects;
     QDir().mkpath(QStringLiteral("config"));
-    writeFile(QStringLiteral("config/Nand.txt"), nandLines);
-    writeFile(QStringLiteral("config/SPI.txt"), spiLines);
+    TestFiles::write(QStringLiteral("config/Nand.txt"), nandLines);
+    TestFiles::write(QStringLiteral("config/SPI.txt"), spiLines);
     DeviceCatalogue catalogue;
     catalogue.load();
     QCOMPARE(catalogue.nand()->count(), 4);
@@ -171,7 +159,7 @@ void TestDeviceCatalogue::loadReadsTheConfigurationFolder()
     QVERIFY(catalogue.findByName(QStringLiteral("K9F1G08U0B")));
 
     // Loading again starts afresh.
-    writeFile(QStringLiteral("config/SPI.txt"), spiLines.left(spiLines.indexOf('\n')));
+    TestFiles::write(QStringLiteral("config/SPI.txt"), spiLines.left(spiLines.indexOf('\n')));
     catalogue.load();
     QCOMPARE(catalogue.nand()->count(), 4);
     QCOMPARE(catalogue.spi()->count(), 2);
@@ -507,7 +495,7 @@ void TestDeviceCatalogue::reportDuplicatesUsesTheTextTable()
     TestHome::Fresh home;
     ProgramObjects objects;
     const QString file = home.path() + QStringLiteral("/KVTest.txt");
-    writeFile(file, "LanguageName=Test\n0149=\"Doppelt\";\n");
+    TestFiles::write(file, "LanguageName=Test\n0149=\"Doppelt\";\n");
     uiText().loadTranslation(file);
     CDeviceFamilySPI family;
     QVERIFY(family.addText(spiLines) == 3);
@@ -526,8 +514,9 @@ void TestDeviceCatalogue::installShippedOnce()
     QCOMPARE(CatalogueFiles::installShipped(), (QStringList{"Nand.txt", "SPI.txt"}));
     for (const char *name : {"Nand.txt", "SPI.txt"}) {
         const QString installed = config + QLatin1String(name);
-        QCOMPARE(readFile(installed), readFile(CatalogueFiles::shippedFolder() + QLatin1Char('/') +
-                                               QLatin1String(name)));
+        QCOMPARE(TestFiles::read(installed),
+                 TestFiles::read(CatalogueFiles::shippedFolder() + QLatin1Char('/') +
+                                 QLatin1String(name)));
         QVERIFY(QFileInfo(installed).isWritable());
     }
     QVERIFY(CatalogueFiles::installShipped().isEmpty());
@@ -539,24 +528,24 @@ void TestDeviceCatalogue::installShippedLeavesUserFiles()
     const QString config = dir.path() + QStringLiteral("/config/");
     QVERIFY(QDir().mkpath(config));
     const QByteArray mine = "Name=\"MY PART\",BlockSize=\"40h\"\n";
-    writeFile(config + QStringLiteral("Nand.txt"), mine);
+    TestFiles::write(config + QStringLiteral("Nand.txt"), mine);
     // A dangling link is left alone too: nothing is written through it.
     const QString target = dir.path() + QStringLiteral("/elsewhere.txt");
     QVERIFY(QFile::link(target, config + QStringLiteral("SPI.txt")));
     QVERIFY(CatalogueFiles::installShipped(config).isEmpty());
-    QCOMPARE(readFile(config + QStringLiteral("Nand.txt")), mine);
+    QCOMPARE(TestFiles::read(config + QStringLiteral("Nand.txt")), mine);
     QVERIFY(!QFile::exists(target));
 
     QVERIFY(QFile::remove(config + QStringLiteral("SPI.txt")));
     QCOMPARE(CatalogueFiles::installShipped(config), QStringList{QStringLiteral("SPI.txt")});
-    QCOMPARE(readFile(config + QStringLiteral("Nand.txt")), mine);
+    QCOMPARE(TestFiles::read(config + QStringLiteral("Nand.txt")), mine);
 }
 
 void TestDeviceCatalogue::shippedCatalogueSelfCheck()
 {
     const QString shipped = CatalogueFiles::shippedFolder() + QLatin1Char('/');
-    const QByteArray nandFile = readFile(shipped + QStringLiteral("Nand.txt"));
-    const QByteArray spiFile = readFile(shipped + QStringLiteral("SPI.txt"));
+    const QByteArray nandFile = TestFiles::read(shipped + QStringLiteral("Nand.txt"));
+    const QByteArray spiFile = TestFiles::read(shipped + QStringLiteral("SPI.txt"));
     const QStringList nandDevices = deviceLines(nandFile);
     const QStringList spiDevices = deviceLines(spiFile);
     QCOMPARE(nandDevices.size(), 103);
