@@ -1,0 +1,47 @@
+#pragma once
+
+#include "EmulatorConfig.h"
+
+#include <string>
+#include <string_view>
+
+namespace kvemu {
+
+// Reads an emulator profile (INI text) into an EmulatorConfig. Unknown
+// sections and keys, keys that do not apply to the chip family, and values
+// out of range are errors: read() throws ConfigError naming the line.
+//
+//   [programmer]  link = high | full;  vendor = 0x04B4 | 0x0547;
+//                 firmware = none | NAND image 1 | ... | SPI image 4 (runs at start);
+//                 adapter = nand | spi | none (default: the chip family's);
+//                 board = 1 | 2 (the NAND image that fits the adapter board);
+//                 identification = word;  timing = instant | realistic;
+//                 high_speed_rate, full_speed_rate (bytes/s);  reenumeration_ms
+//   [faults]      unplug_after_bytes;  replug_ms;  fail_download (N-th RAM write);
+//                 fail_read (N-th bulk read)
+//   [chip]        family = nand | spi | dataflash | eeprom | none;
+//                 image = file (relative to the profile's folder; none: temporary);
+//                 id = hex bytes;
+//     nand:       data_bytes, spare_bytes, pages_per_block, blocks, chip_enables,
+//                 column_cycles, row_cycles, onfi, manufacturer, model, bad_blocks,
+//                 erase_fail_blocks, program_fail_blocks, flip_seed, flip_rate,
+//                 read_us, program_us, erase_us
+//     spi:        size, page_size, sfdp, dual, quad, status1, status2, program_us,
+//                 erase_4k_ms, erase_32k_ms, erase_64k_ms, chip_erase_ms, status_write_ms
+//     dataflash:  pages, page_size (264/528/1056, or 256/512/1024 for power-of-two
+//                 mode), pages_per_block, pages_per_sector, program_ms,
+//                 erase_program_ms, page_erase_ms, block_erase_ms, sector_erase_ms,
+//                 chip_erase_ms
+//     eeprom:     size, page_size, address_bytes, write_ms
+//   [ce0] .. [ce3] (nand): present = yes | no, and any nand key above for that
+//                 chip enable alone
+class ConfigReader
+{
+public:
+    // `folder`: where relative image paths start (empty: the current folder).
+    static EmulatorConfig read(std::string_view text, const std::string &folder = {});
+    // Reads the file; throws ConfigError when it cannot be read.
+    static EmulatorConfig readFile(const std::string &path);
+};
+
+} // namespace kvemu

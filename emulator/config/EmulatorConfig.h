@@ -1,0 +1,22 @@
+#pragma once
+
+#include "ChipBoard.h"
+#include "FirmwareSettings.h"
+#include "UsbConfig.h"
+
+#include <string>
+
+namespace kvemu {
+
+// Everything an emulated programmer is built from: its USB part, its
+// firmware's behaviour and the chips in its socket.
+struct EmulatorConfig
+{
+    UsbConfig usb;
+    FirmwareSettings firmware;
+    ChipBoardSpec board;
+    // After an unplug fault the device stays away this long.
+    unsigned replugDelayMs = 3000;
+};
+
+} // namespace kvemu

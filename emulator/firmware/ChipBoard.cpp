@@ -1,0 +1,109 @@
+#include "ChipBoard.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace kvemu {
+
+const char *familyName(ChipFamily family)
+{
+    switch (family) {
+    case ChipFamily::None:
+        return "none";
+    case ChipFamily::Nand:
+        return "nand";
+    case ChipFamily::SpiNor:
+        return "spi";
+    case ChipFamily::DataFlash:
+        return "dataflash";
+    case ChipFamily::Eeprom:
+        return "eeprom";
+    }
+    return "?";
+}
+
+ChipBoard::ChipBoard(const ChipBoardSpec &spec) : m_family(spec.family)
+{
+    std::uint64_t bytes = 0;
+    switch (spec.family) {
+    case ChipFamily::None:
+        break;
+    case ChipFamily::Nand:
+        if (spec.chipEnables.empty() || spec.chipEnables.size() > ChipBoardSpec::MaxChipEnables)
+            throw std::invalid_argument("a NAND board has 1 to 4 chip enables");
+        for (const auto &chip : spec.chipEnables) {
+            if (!chip)
+                continue;
+            const std::string problem = chip->check();
+            if (!problem.empty())
+                throw std::invalid_argument(problem);
+            bytes += chip->totalBytes();
+        }
+        break;
+    case ChipFamily::SpiNor:
+        bytes = spec.nor.size;
+        break;
+    case ChipFamily::DataFlash:
+        bytes = chips::DataFlash::imageBytes(spec.dataFlash);
+        break;
+    case ChipFamily::Eeprom:
+        bytes = spec.eeprom.size;
+        break;
+    }
+    m_image = std::make_unique<chips::ImageFile>(
+        spec.family == ChipFamily::None ? std::string() : spec.imagePath, bytes);
+    std::uint64_t base = 0;
+    switch (spec.family) {
+    case ChipFamily::None:
+        break;
+    case ChipFamily::Nand:
+        for (const auto &chip : spec.chipEnables) {
+            if (!chip) {
+                m_nand.push_back(nullptr);
+                continue;
+            }
+            m_nand.push_back(std::make_unique<chips::NandChip>(*chip, *m_image, base));
+            base += chip->totalBytes();
+        }
+        break;
+    case ChipFamily::SpiNor:
+        m_spi = std::make_unique<chips::SpiNorFlash>(spec.nor, *m_image, 0);
+        break;
+    case ChipFamily::DataFlash:
+        m_spi = std::make_unique<chips::DataFlash>(spec.dataFlash, *m_image, 0);
+        break;
+    case ChipFamily::Eeprom:
+        m_spi = std::make_unique<chips::SpiEeprom>(spec.eeprom, *m_image, 0);
+        break;
+    }
+}
+
+ChipBoard::~ChipBoard() = default;
+
+chips::NandChip *ChipBoard::nand(unsigned chipEnable)
+{
+    return chipEnable < m_nand.size() ? m_nand[chipEnable].get() : nullptr;
+}
+
+bool ChipBoard::contents(unsigned chip, std::uint64_t offset, std::span<std::uint8_t> out) const
+{
+    if (m_family == ChipFamily::Nand) {
+        if (chip >= m_nand.size() || !m_nand[chip])
+            return false;
+        m_nand[chip]->contents(offset, out);
+        return true;
+    }
+    if (!m_spi || chip != 0)
+        return false;
+    m_spi->contents(offset, out);
+    return true;
+}
+
+std::uint64_t ChipBoard::chipBytes(unsigned chip) const
+{
+    if (m_family == ChipFamily::Nand)
+        return chip < m_nand.size() && m_nand[chip] ? m_nand[chip]->config().totalBytes() : 0;
+    return m_spi && chip == 0 ? m_spi->size() : 0;
+}
+
+} // namespace kvemu

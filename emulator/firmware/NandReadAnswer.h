@@ -1,0 +1,33 @@
+#pragma once
+
+#include "AnswerSource.h"
+#include "NandChip.h"
+
+#include <vector>
+
+namespace kvemu {
+
+// Pages read from a NAND chip one after another, page size bytes each from a
+// column on, produced as the host reads; then 0xFF up to the answer's length
+// (the last USB packet is filled up). Without a chip every byte reads 0xFF.
+class NandReadAnswer : public AnswerSource
+{
+public:
+    NandReadAnswer(chips::NandChip *chip, std::uint32_t row, std::uint32_t column,
+                   std::uint32_t pageSize, std::uint32_t pages, std::uint64_t length);
+
+    std::uint64_t remaining() const override { return m_remaining; }
+    chips::Nanos produce(std::span<std::uint8_t> out) override;
+
+private:
+    chips::NandChip *m_chip;
+    std::uint32_t m_row;
+    std::uint32_t m_column;
+    std::uint32_t m_pageSize;
+    std::uint32_t m_pagesLeft;
+    std::uint64_t m_remaining;
+    std::vector<std::uint8_t> m_page; // the page being read out in parts
+    std::size_t m_inPage = 0;
+};
+
+} // namespace kvemu
