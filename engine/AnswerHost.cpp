@@ -1,0 +1,3 @@
+#include "AnswerHost.h"
+
+AnswerHost::~AnswerHost() = default;

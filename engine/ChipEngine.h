@@ -1,0 +1,249 @@
+#pragma once
+
+#include "EngineMessage.h"
+#include "EngineRequest.h"
+
+#include <QMutex>
+#include <QPointer>
+#include <QString>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+class CMemoryNode;
+class UsbDriverTable;
+struct FirmwareRecord;
+
+// The connection to the programmer and the base of the chip engines.
+//
+// The object lives on the GUI thread: it is built there, its operations are
+// called there, its timer runs there. Its worker thread (run) only moves
+// bytes: it connects (firmware download, waiting for the programmer to come
+// back), takes requests from the queue, writes each to pipe 0, reads the
+// answer in chunks and posts every chunk as an EngineMessage (dataReady).
+//
+// Locks, each named with what it guards:
+//   m_queueLock - the request queue;
+//   m_sendLock  - held while an outgoing item is taken and sent (worker,
+//                 packetSent) and while the GUI thread changes the list;
+//   m_listLock  - the outgoing data list;
+//   m_waitLock  - the worker's check-and-wait and m_wakePending.
+// Order: m_sendLock before m_listLock; m_waitLock before m_queueLock. No
+// other two are ever held together.
+//
+// A subclass's destructor must call shutdown() first: the worker calls the
+// subclass's packetSent, so it has to be gone before the subclass is.
+class ChipEngine : public QThread
+{
+    Q_OBJECT
+
+public:
+    static constexpr quint32 DefaultCapabilities = 0xCF;
+    static constexpr int DefaultPipeBase = 2;
+    static constexpr uint DefaultChunkSize = 8192;
+    static constexpr int ReconnectIntervalMs = 3000;
+    // Waiting for the programmer after a download: tries, pause before each
+    // try, settling time once it opens.
+    static constexpr int WaitTries = 100;
+    static constexpr int WaitTryMs = 200;
+    static constexpr int WaitSettleMs = 900;
+
+    // Command codes of the engine base.
+    enum : quint8 {
+        IdentifyCode = 0x18,
+        Code1D = 0x1D,
+        DelayCode = 0x2E,
+        OperationEndCode = 0x33,
+        MarkerCode = 0x38,
+    };
+    static constexpr quint8 IdentifyKind = 'I';
+    static constexpr uint IdentifyAnswerLength = 8;
+    // Answers shorter than this with tag -1 come from the short-answer pipe.
+    static constexpr uint ShortAnswerLimit = 48;
+    // Answers from MidAnswerMin up to the chunk size are read in MidChunk pieces.
+    static constexpr uint MidAnswerMin = 257;
+    static constexpr uint MidChunk = 512;
+
+    // Every transfer goes through `usb`, which must stay bound while the
+    // worker runs. Starts the reconnect timer.
+    explicit ChipEngine(UsbDriverTable &usb, QObject *parent = nullptr);
+    ~ChipEngine() override;
+
+    // --- virtual operations -------------------------------------------------
+    // Worker thread, after each successful request write: the subclass
+    // streams pending data here (takeOutgoing).
+    virtual void packetSent(const EngineRequest &request) = 0;
+    // Queues command 0x1D with `value`, no answer. Returns 129.
+    virtual int sendCode1D(quint8 value);
+    // Moves the address down to a multiple of 4 (the length grows by what
+    // the address moved), then rounds the length up to a multiple of 4.
+    virtual void alignLength(quint64 &address, quint64 &length);
+    virtual void exportBlocks(quint64 firstBlock, quint64 blockCount, const QString &fileName);
+    virtual void reserved17();
+    // Queues the adapter check, answered with kind 'J'. programmerKind: 0
+    // NAND programmer, 1 SPI programmer, 2 not recognised.
+    virtual void checkAdapter(int programmerKind) = 0;
+    virtual void writeLE32(quint8 *destination, quint32 value) = 0;
+    // Read ('A'), verify ('B') or blank check ('K'); returns a status or job code.
+    virtual int startRead(quint64 start, quint64 length, int operation) = 0;
+    virtual int startErase(quint64 start, quint64 length) = 0;
+    virtual int startProgram(quint64 start, quint64 length) = 0;
+    virtual quint64 normalizeRange(quint64 &start, quint64 &length) = 0;
+    // Returns 0.
+    virtual int extraQuery();
+    // Queues the chip identification query with `tag`.
+    virtual void queryChipIdentification(int tag) = 0;
+    // Calls queryChipIdentification(tag).
+    virtual void forwardChipIdentification(int tag);
+    // The unsigned value of `width` (1 to 4) bytes, least significant first;
+    // any other width reads 4 bytes.
+    virtual quint32 readLE(const quint8 *bytes, int width) const;
+    // Returns 0x81.
+    virtual int detectChip();
+    virtual void hook1();
+    virtual void hook2();
+    virtual int hook3();
+    virtual void hook4();
+    // Memory node 0 or 1, null for any other index.
+    virtual CMemoryNode *memoryNode(int index) = 0;
+    // An answer the main window did not handle; true when the kind was
+    // recognised. The caller keeps ownership and deletes it afterwards.
+    virtual bool handleReply(EngineMessage &message) = 0;
+    virtual void loadImage(const QString &fileName) = 0;
+    virtual void saveImage(const QString &tabName, const QString &fileName) = 0;
+    virtual void fillRandom();
+    // Locks the main memory buffer if it is free; the base has none: true.
+    virtual bool tryLockBuffer();
+    virtual void unlockBuffer();
+    virtual void setSpeed(int step) = 0;
+    virtual void initTarget();
+    virtual void toggleBoardType();
+    virtual void reportChipEnables();
+    virtual void newChip();
+
+    // --- queue (GUI thread) -----------------------------------------------
+    // Copies `length` (1 to 100) bytes into a new request at the end of the
+    // queue and wakes the worker. False, and nothing queued, for a length
+    // outside 1..100 or null bytes.
+    bool enqueue(const quint8 *bytes, int length, int tag, quint8 kind, uint answerLength);
+    // A command that announces a block of data: `descriptor` (tag and size
+    // saying what to send, owned by the engine from now on) goes to the
+    // outgoing list, then the command to the queue. packetSent takes the
+    // descriptor once the command is written. False as enqueue (the
+    // descriptor is then deleted).
+    bool enqueueWithData(const quint8 *bytes, int length, int tag, quint8 kind, uint answerLength,
+                         std::unique_ptr<EngineMessage> descriptor);
+    // The worker pauses `milliseconds` before the next request; longer
+    // pauses than 65535 ms are queued as several delay requests.
+    void enqueueDelay(uint milliseconds);
+    // Posts a message with `tag`, `kind` and `size` zeroed bytes once the
+    // requests queued before it are done; nothing goes to the programmer.
+    void enqueueMarker(int tag, quint8 kind, uint size = 0);
+    // Command 0x33 with `value`: a chip operation ended or was stopped.
+    void sendOperationEnd(quint8 value);
+    // Command 0x18: the programmer identifies itself (answer kind 'I').
+    void queryIdentification();
+    // Drops every queued request, and the outgoing descriptors of the data
+    // commands among them. A request the worker has taken goes on.
+    void clearQueue();
+    int queuedRequests() const;
+
+    // --- connection -------------------------------------------------------
+    // Drops the connection and has the worker reconnect at once, with a
+    // firmware download. Emits nothing.
+    void forceReconnect();
+    bool isConnected() const { return m_connected.load(); }
+    // The link's packet size (pipe 1), as the worker last read it from the
+    // driver table; 0 before the first connection. Safe from any thread.
+    int linkPacketSize() const { return m_packetSize.load(); }
+    // Connection attempts the worker has made (start-up and reconnects).
+    int connectAttempts() const { return m_connectAttempts.load(); }
+
+    quint32 capabilities() const { return m_capabilities; }
+    // A widget (as QObject) for the main window's tool bar, or null.
+    QObject *toolWidget() const { return m_toolWidget; }
+    const FirmwareRecord *firmwareRecords() const { return m_firmwareImage.load(); }
+
+signals:
+    void connectionChanged(bool connected);
+    // The receiver owns `message` and deletes it.
+    void dataReady(EngineMessage *message);
+    void progress(uint position, uint count);
+
+protected:
+    void run() override;
+    void timerEvent(QTimerEvent *event) override;
+
+    // Stops and joins the worker, then drops the queue and the outgoing
+    // list and deletes the tool widget. Idempotent; GUI thread.
+    void shutdown();
+
+    void setFirmwareRecords(const FirmwareRecord *image) { m_firmwareImage.store(image); }
+    void setCapabilities(quint32 bits) { m_capabilities = bits; }
+    void setToolWidget(QObject *widget) { m_toolWidget = widget; }
+    int pipeBase() const { return m_pipeBase.load(); }
+    void setPipeBase(int index) { m_pipeBase.store(index); }
+    uint chunkSize() const { return m_chunkSize.load(); }
+    // Largest read per message; 0 is ignored.
+    void setChunkSize(uint bytes);
+    bool stopping() const { return m_stop.load(); }
+    UsbDriverTable &usb() const { return m_usb; }
+
+    // The next outgoing descriptor (null when none), with the send lock
+    // that the caller keeps while it sends the data. Worker thread, from
+    // packetSent.
+    struct OutgoingItem
+    {
+        std::unique_lock<QMutex> sendLock;
+        std::unique_ptr<EngineMessage> descriptor;
+    };
+    OutgoingItem takeOutgoing();
+    int outgoingCount() const;
+
+private:
+    void wake();
+    void waitForWork();
+    void sleepUnlessStopped(int milliseconds);
+    bool startupConnect();
+    void reconnectAttempt();
+    bool waitForProgrammer();
+    void becomeConnected();
+    void processQueue();
+    bool takeRequest(EngineRequest &request);
+    void readAnswer(const EngineRequest &request);
+    void post(EngineMessage *message);
+    void connectionLost();
+    void dropOutgoing(int fromTail);
+    bool canSend() const;
+
+    UsbDriverTable &m_usb;
+    int m_reconnectTimer = 0;
+    std::atomic<const FirmwareRecord *> m_firmwareImage{nullptr};
+    quint32 m_capabilities = DefaultCapabilities;
+    std::atomic<int> m_pipeBase{DefaultPipeBase};
+    std::atomic<uint> m_chunkSize{DefaultChunkSize};
+    std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_stop{false};
+    // Set by forceReconnect; the worker drops the connection when it sees it.
+    std::atomic<bool> m_reconnectRequested{false};
+    std::atomic<int> m_packetSize{0};
+    std::atomic<int> m_connectAttempts{0};
+    bool m_shutDown = false; // GUI thread only
+
+    mutable QMutex m_queueLock;
+    std::deque<EngineRequest> m_queue; // m_queueLock
+
+    QMutex m_sendLock;
+    mutable QMutex m_listLock;
+    std::deque<std::unique_ptr<EngineMessage>> m_outgoing; // m_listLock
+
+    QMutex m_waitLock;
+    QWaitCondition m_wakeCondition;
+    bool m_wakePending = false; // m_waitLock
+
+    QPointer<QObject> m_toolWidget;
+};
