@@ -182,6 +182,8 @@ bool CMemoryNode::Compare(quint64 address, quint64 length, const quint8 *chipDat
             return true;
         const quint64 offset = address - m_base;
         length = std::min(length, m_length - offset);
+        if (length == 0)
+            return true;
         const quint8 *node = m_data.get() + offset;
         if (std::memcmp(node, chipData, std::size_t(length)) == 0)
             return true;
