@@ -47,7 +47,8 @@ public:
     // from the chip's in exactly one bit passes (a correctable error); with
     // `badBlocks`, a byte that differs in more bits inside a bad block skips
     // the rest of that block. Otherwise logs one line for the first mismatch
-    // and returns false.
+    // and returns false. Bytes the backing file does not have (beyond its end,
+    // below the base, or no backing file at all) compare as the fill value.
     bool Compare(quint64 address, quint64 length, const quint8 *chipData,
                  const BadBlockSkip *badBlocks = nullptr) override;
     bool IsResident() const override;
