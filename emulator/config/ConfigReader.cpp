@@ -329,8 +329,7 @@ void readChip(const IniFile &ini, const std::string &folder, EmulatorConfig &c, 
         if (!problem.empty())
             throw ConfigError("[chip]: " + problem, s->line);
     }
-    if (!idGiven && (b.family == ChipFamily::Nand || b.family == ChipFamily::SpiNor ||
-                     b.family == ChipFamily::DataFlash))
+    if (!idGiven && (b.family == ChipFamily::SpiNor || b.family == ChipFamily::DataFlash))
         throw ConfigError("[chip] needs the chip's id bytes", s ? s->line : 0);
 
     for (unsigned ce = 0; ce < ChipBoardSpec::MaxChipEnables; ++ce) {
@@ -359,7 +358,9 @@ void readChip(const IniFile &ini, const std::string &folder, EmulatorConfig &c, 
                 b.chipEnables.push_back(std::nullopt);
                 continue;
             }
-            const std::string problem = chip.check();
+            std::string problem = chip.check();
+            if (problem.empty() && chip.id.empty())
+                problem = "the chip needs its id bytes";
             if (!problem.empty())
                 throw ConfigError("[" + name + "]: " + problem, section ? section->line : s->line);
             b.chipEnables.push_back(std::move(chip));

@@ -10,8 +10,10 @@ void DeviceClock::begin(Clock::time_point now)
 {
     if (now <= m_epoch)
         return;
-    const auto real = std::chrono::duration_cast<std::chrono::nanoseconds>(now - m_epoch).count();
-    advanceTo(static_cast<chips::Nanos>(real));
+    const auto real = static_cast<chips::Nanos>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(now - m_epoch).count());
+    if (real > CatchUpSlack)
+        advanceTo(real - CatchUpSlack);
 }
 
 DeviceClock::Clock::time_point DeviceClock::readyAt() const

@@ -16,11 +16,14 @@ namespace kvemu {
 // Instant timing: the device time runs ahead freely and nobody waits for it.
 // Realistic timing: the host side waits until real time has caught up with
 // readyAt() before it lets a transfer complete, so transfers take as long as
-// on the real device.
+// on the real device. A host that oversleeps by less than CatchUpSlack does
+// not slow the device down: it only catches up with real time when it lags
+// by more than that (the host was idle).
 class DeviceClock
 {
 public:
     using Clock = std::chrono::steady_clock;
+    static constexpr chips::Nanos CatchUpSlack = chips::Millisecond;
 
     explicit DeviceClock(bool realistic = false);
 

@@ -198,7 +198,9 @@ TransferResult ProgrammerFirmware::bulkIn(std::uint8_t endpoint, std::span<std::
             return TransferResult::failed(TransferStatus::Invalid);
         }
         const AnswerQueue::Taken taken = m_answers.take(buffer);
-        m_clock.spend(taken.busy + usbTime(taken.bytes));
+        // The firmware streams chip data through its USB buffers: chip reads
+        // and packets overlap, the slower of the two sets the pace.
+        m_clock.spend(std::max(taken.busy, usbTime(taken.bytes)));
         return TransferResult::done(taken.bytes);
     } catch (const std::exception &e) {
         m_log.error(std::string("chip image: ") + e.what());

@@ -110,6 +110,7 @@ private slots:
     void commandLogFileGetsEveryLineAtOnce();
     void failingReadLosesItsBytesOnly();
     void stopDropsPendingAnswers();
+    void realisticTimingAddsBusAndChipTimes();
 };
 
 void TestNandProtocol::identification_data()
@@ -609,6 +610,41 @@ void TestNandProtocol::stopDropsPendingAnswers()
     rig.firmware->onStop();
     QCOMPARE(rig.firmware->pendingAnswerBytes(), std::uint64_t(0));
     QVERIFY(!rig.firmware->runningImage());
+}
+
+void TestNandProtocol::realisticTimingAddsBusAndChipTimes()
+{
+    using namespace std::chrono;
+    Rig rig(TwoChips, "NAND image 1", LinkSpeed::Full);
+    QVERIFY(rig.firmware->settings().realistic == false);
+    QCOMPARE(rig.firmware->readyAt(), steady_clock::time_point{}); // instant: nobody waits
+
+    // 1 MB/s on the bus; chip enable 1 reads a page in 5 ms (slower than
+    // the bus), chip enable 0 in the default 25 us.
+    Rig slow("[programmer]\ntiming = realistic\nfull_speed_rate = 1000000\n" +
+                 std::string(TwoChips).substr(std::string(TwoChips).find("[chip]")) +
+                 "read_us = 5000\n",
+             "NAND image 1", LinkSpeed::Full);
+    const steady_clock::time_point t0 = steady_clock::time_point(seconds(100));
+    steady_clock::time_point now = t0;
+    slow.firmware->setClock([&now] { return now; });
+    slow.send(pageCommand(0x27, 0, 2, 1)); // 20 bytes at 1 MB/s
+    QCOMPARE(slow.firmware->readyAt(), t0 + microseconds(20));
+    // Two page reads of 25 us overlap with 4224 bytes on the bus: the bus sets the pace.
+    QCOMPARE(slow.answer(4224).size(), std::size_t(4224));
+    QCOMPARE(slow.firmware->readyAt(), t0 + microseconds(20 + 4224));
+    // On the slow chip the chip does: 2112 bytes, 5 ms (and 2 + 2 bytes on the bus).
+    slow.send(packet({0x36, 1}, 2));
+    slow.send(pageCommand(0x27, 0, 1, 1));
+    QCOMPARE(slow.answer(2112).size(), std::size_t(2112));
+    QCOMPARE(slow.firmware->readyAt(), t0 + microseconds(20 + 4224 + 2 + 20 + 5000));
+    QCOMPARE(slow.answer(4096).size(), std::size_t(0)); // 2112 bytes are 33 whole 64-byte packets
+    // Idle time passes: the device catches up with real time (less the slack
+    // that absorbs a host's oversleeping), then erases (2 ms).
+    now = t0 + seconds(1);
+    slow.send(packet({0x1B, 2, 0x40, 0}, 20));
+    QCOMPARE(slow.firmware->readyAt(), t0 + seconds(1) - nanoseconds(DeviceClock::CatchUpSlack) +
+                                           microseconds(20) + milliseconds(2));
 }
 
 KORVANE_TEST_MAIN_WITH(QCoreApplication, TestNandProtocol)

@@ -1,0 +1,337 @@
+#include "TestHome.h"
+
+#include "ConfigError.h"
+#include "ConfigReader.h"
+#include "IniFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kvemu;
+
+namespace {
+
+// The ConfigError a profile text gives, or "" when it reads.
+QString errorOf(const std::string &text)
+{
+    try {
+        ConfigReader::read(text);
+    } catch (const ConfigError &e) {
+        return QString::fromStdString(e.what());
+    }
+    return {};
+}
+
+} // namespace
+
+// Emulator profiles: the INI text, every key, and the errors of bad files.
+class TestEmulatorConfig : public QObject
+{
+    Q_OBJECT
+private slots:
+    void iniSyntax();
+    void emptyProfileIsABareProgrammerWithAnEmptySocket();
+    void programmerAndFaults();
+    void nandChipEnablesWithOverrides();
+    void serialChips();
+    void imagePathStartsAtTheProfile();
+    void errorsNameTheLine_data();
+    void errorsNameTheLine();
+    void shippedProfilesBuild_data();
+    void shippedProfilesBuild();
+};
+
+void TestEmulatorConfig::iniSyntax()
+{
+    const IniFile ini =
+        IniFile::parse("; comment\n# another\n[Chip]\n  Family =  nand ; trailing\n"
+                       "model = \"K9F1G08U0B ; not a comment\"\nid=EC F1\r\n\n[ce0]\n");
+    QCOMPARE(ini.sections().size(), std::size_t(2));
+    const IniFile::Section *chip = ini.section("chip");
+    QVERIFY(chip);
+    QCOMPARE(chip->line, 3);
+    QCOMPARE(chip->entries.size(), std::size_t(3));
+    QCOMPARE(chip->entries[0].key, std::string("family"));
+    QCOMPARE(chip->entries[0].value, std::string("nand"));
+    QCOMPARE(chip->entries[0].line, 4);
+    QCOMPARE(chip->entries[1].value, std::string("K9F1G08U0B ; not a comment"));
+    QCOMPARE(chip->entries[2].value, std::string("EC F1"));
+    QVERIFY(ini.section("ce0"));
+    QVERIFY(!ini.section("ce1"));
+    QCOMPARE(IniFile::parse("").sections().size(), std::size_t(0));
+}
+
+void TestEmulatorConfig::emptyProfileIsABareProgrammerWithAnEmptySocket()
+{
+    const EmulatorConfig c = ConfigReader::read("");
+    QCOMPARE(c.usb.vendorId, std::uint16_t(0x04B4));
+    QCOMPARE(c.usb.speed, LinkSpeed::High);
+    QVERIFY(c.usb.runningImage.empty());
+    QCOMPARE(c.board.family, ChipFamily::None);
+    QCOMPARE(c.firmware.adapter, AdapterKind::Nand);
+    QVERIFY(!c.firmware.realistic);
+    QCOMPARE(c.firmware.failRead, 0u);
+    QCOMPARE(c.usb.unplugAfterBytes, std::uint64_t(0));
+}
+
+void TestEmulatorConfig::programmerAndFaults()
+{
+    const EmulatorConfig c = ConfigReader::read(R"(
+[programmer]
+vendor = 0x0547
+firmware = NAND image 2
+adapter = spi
+board = 2
+identification = 0xDEADBEEF
+timing = realistic
+high_speed_rate = 35000000
+full_speed_rate = 900000.5
+reenumeration_ms = 120
+[faults]
+unplug_after_bytes = 1048576
+replug_ms = 250
+fail_download = 17
+fail_read = 3
+)");
+    QCOMPARE(c.usb.vendorId, std::uint16_t(0x0547));
+    QCOMPARE(c.usb.productId, UsbConfig::OlderProductId);
+    QCOMPARE(c.usb.speed, LinkSpeed::Full); // the older part's default
+    QCOMPARE(c.usb.runningImage, std::string("NAND image 2"));
+    QVERIFY(c.firmware.startsRunning);
+    QCOMPARE(c.firmware.adapter, AdapterKind::Spi);
+    QCOMPARE(c.firmware.board, 2u);
+    QCOMPARE(c.firmware.identification, 0xDEADBEEFu);
+    QVERIFY(c.firmware.realistic);
+    QCOMPARE(c.firmware.highSpeedRate, 35e6);
+    QCOMPARE(c.firmware.fullSpeedRate, 900000.5);
+    QCOMPARE(c.usb.reenumerationDelayMs, 120u);
+    QCOMPARE(c.usb.unplugAfterBytes, std::uint64_t(1048576));
+    QCOMPARE(c.replugDelayMs, 250u);
+    QCOMPARE(c.usb.failDownloadRequest, 17u);
+    QCOMPARE(c.firmware.failRead, 3u);
+    // The link can be given against the vendor's default.
+    QCOMPARE(ConfigReader::read("[programmer]\nlink = full\n").usb.speed, LinkSpeed::Full);
+}
+
+void TestEmulatorConfig::nandChipEnablesWithOverrides()
+{
+    const EmulatorConfig c = ConfigReader::read(R"(
+[chip]
+family = nand
+id = EC F1 00 95 40
+data_bytes = 4096
+spare_bytes = 224
+pages_per_block = 128
+blocks = 2048
+chip_enables = 4
+onfi = yes
+bad_blocks = 1, 10-12
+flip_seed = 99
+flip_rate = 0.25
+erase_us = 3500
+[ce1]
+id = 2C DC 90 A6 54
+bad_blocks = 7
+[ce3]
+present = no
+)");
+    QCOMPARE(c.board.family, ChipFamily::Nand);
+    QCOMPARE(c.firmware.adapter, AdapterKind::Nand);
+    QCOMPARE(c.board.chipEnables.size(), std::size_t(4));
+    const auto &ce0 = *c.board.chipEnables[0];
+    QCOMPARE(ce0.id, (std::vector<std::uint8_t>{0xEC, 0xF1, 0x00, 0x95, 0x40}));
+    QCOMPARE(ce0.pageBytes(), 4320u);
+    QCOMPARE(ce0.pagesPerBlock, 128u);
+    QCOMPARE(ce0.blocks, 2048u);
+    QVERIFY(ce0.onfi);
+    QCOMPARE(ce0.factoryBadBlocks, (std::set<std::uint32_t>{1, 10, 11, 12}));
+    QCOMPARE(ce0.flipSeed, std::uint64_t(99));
+    QCOMPARE(ce0.flipRate, 0.25);
+    QCOMPARE(ce0.eraseTime, chips::Nanos(3500) * chips::Microsecond);
+    const auto &ce1 = *c.board.chipEnables[1];
+    QCOMPARE(ce1.id[0], std::uint8_t(0x2C));
+    QCOMPARE(ce1.factoryBadBlocks, (std::set<std::uint32_t>{7}));
+    QCOMPARE(ce1.blocks, 2048u); // the rest as in [chip]
+    QCOMPARE(c.board.chipEnables[2]->id, ce0.id);
+    QVERIFY(!c.board.chipEnables[3]);
+}
+
+void TestEmulatorConfig::serialChips()
+{
+    EmulatorConfig c = ConfigReader::read(
+        "[chip]\nfamily = spi\nid = C2 20 19\nsize = 32M\nsfdp = no\nquad = no\nstatus1 = 0x3C\n");
+    QCOMPARE(c.board.family, ChipFamily::SpiNor);
+    QCOMPARE(c.firmware.adapter, AdapterKind::Spi);
+    QCOMPARE(c.board.nor.size, std::uint64_t(32) << 20);
+    QVERIFY(!c.board.nor.sfdp);
+    QVERIFY(!c.board.nor.quad);
+    QVERIFY(c.board.nor.dual);
+    QCOMPARE(c.board.nor.status1, std::uint8_t(0x3C));
+    c = ConfigReader::read(
+        "[chip]\nfamily = dataflash\nid = 1F 27 01\npages = 8192\npage_size = 512\n");
+    QCOMPARE(c.board.family, ChipFamily::DataFlash);
+    QCOMPARE(c.board.dataFlash.pages, 8192u);
+    QCOMPARE(c.board.dataFlash.standardPageSize, 528u);
+    QVERIFY(c.board.dataFlash.binaryPages);
+    c = ConfigReader::read("[chip]\nfamily = eeprom\nsize = 64K\npage_size = 128\nid = 20 00 12\n");
+    QCOMPARE(c.board.eeprom.size, 65536u);
+    QCOMPARE(c.board.eeprom.effectiveAddressBytes(), 2u);
+    QCOMPARE(c.board.eeprom.id.size(), std::size_t(3));
+}
+
+void TestEmulatorConfig::imagePathStartsAtTheProfile()
+{
+    QTemporaryDir dir;
+    const QString profile = dir.filePath("p.ini");
+    QFile file(profile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[chip]\nfamily = eeprom\nimage = chip.img\n");
+    file.close();
+    const EmulatorConfig c = ConfigReader::readFile(profile.toStdString());
+    QCOMPARE(QString::fromStdString(c.board.imagePath), dir.filePath("chip.img"));
+    QCOMPARE(ConfigReader::read("[chip]\nfamily = eeprom\nimage = /abs/x.img\n", "/elsewhere")
+                 .board.imagePath,
+             std::string("/abs/x.img"));
+    try {
+        ConfigReader::readFile(dir.filePath("missing.ini").toStdString());
+        QFAIL("a missing profile reads");
+    } catch (const ConfigError &e) {
+        QVERIFY(std::string(e.what()).find("cannot read") != std::string::npos);
+    }
+}
+
+void TestEmulatorConfig::errorsNameTheLine_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("no equals") << "[chip]\nfamily nand\n"
+                               << "line 2: expected key = value";
+    QTest::newRow("key first") << "family = nand\n"
+                               << "line 1: key \"family\" before the first";
+    QTest::newRow("open section") << "[chip\n"
+                                  << "line 1: a section line must end";
+    QTest::newRow("unknown section") << "[socket]\n"
+                                     << "line 1: unknown section [socket]";
+    QTest::newRow("section twice") << "[chip]\n[chip]\n"
+                                   << "line 2: section [chip] given twice";
+    QTest::newRow("key twice") << "[faults]\nfail_read = 1\nfail_read = 2\n"
+                               << "line 3: key \"fail_read\" given twice";
+    QTest::newRow("unknown key") << "[programmer]\nspeed = 12\n"
+                                 << "line 2: unknown key \"speed\" in [programmer]";
+    QTest::newRow("key of another family")
+        << "[chip]\nfamily = nand\nid = EC\nsfdp = yes\n"
+        << "line 4: unknown key \"sfdp\" in [chip] of family nand";
+    QTest::newRow("bad family") << "[chip]\nfamily = nor\n"
+                                << "line 2: family must be";
+    QTest::newRow("bad number") << "[faults]\nfail_read = lots\n"
+                                << "line 2: \"lots\" is not a number";
+    QTest::newRow("number too big") << "[programmer]\nboard = 3\n"
+                                    << "line 2: \"3\" is larger than 2";
+    QTest::newRow("bad boolean") << "[chip]\nfamily = spi\nid = EF 40 17\nsfdp = maybe\n"
+                                 << "line 4: \"maybe\" is not yes or no";
+    QTest::newRow("bad bytes") << "[chip]\nfamily = spi\nid = EF 4G 17\n"
+                               << "line 3: \"EF 4G 17\" is not a list";
+    QTest::newRow("bad fraction") << "[chip]\nfamily = nand\nid = EC\nflip_rate = 2\n"
+                                  << "line 4: \"2\" is not a fraction";
+    QTest::newRow("bad range") << "[chip]\nfamily = nand\nid = EC\nbad_blocks = 9-3\n"
+                               << "line 4: bad block range";
+    QTest::newRow("bad image name") << "[programmer]\nfirmware = NAND image 7\n"
+                                    << "line 2: firmware must be";
+    QTest::newRow("bad link") << "[programmer]\nlink = super\n"
+                              << "line 2: link must be high or full";
+    QTest::newRow("bad timing") << "[programmer]\ntiming = slow\n"
+                                << "line 2: timing must be";
+    QTest::newRow("bad rate") << "[programmer]\nhigh_speed_rate = -4\n"
+                              << "line 2: \"-4\" is not a rate";
+    QTest::newRow("no id") << "[chip]\nfamily = spi\nsize = 8M\n"
+                           << "line 1: [chip] needs the chip's id";
+    QTest::newRow("NAND without id") << "[chip]\nfamily = nand\nblocks = 8\n"
+                                     << "line 1: [ce0]: the chip needs its id";
+    QTest::newRow("chip enable out of range") << "[chip]\nfamily = nand\nid = EC\n[ce1]\n"
+                                              << "line 4: [ce1] but chip_enables is 1";
+    QTest::newRow("chip enable of a serial chip") << "[chip]\nfamily = spi\nid = EF 40 17\n[ce0]\n"
+                                                  << "line 4: [ce0] applies to NAND chips only";
+    QTest::newRow("no chip enables") << "[chip]\nfamily = nand\nid = EC\nchip_enables = 0\n"
+                                     << "line 4: chip_enables must be 1 to 4";
+    QTest::newRow("bad block past the end")
+        << "[chip]\nfamily = nand\nid = EC\nblocks = 8\nbad_blocks = 8\n"
+        << "a bad block lies past the last block";
+    QTest::newRow("NOR size") << "[chip]\nfamily = spi\nid = EF 40 17\nsize = 3000\n"
+                              << "line 1: [chip]: the size must be a power of two";
+    QTest::newRow("DataFlash page") << "[chip]\nfamily = dataflash\nid = 1F\npage_size = 500\n"
+                                    << "line 4: a DataFlash page holds";
+    QTest::newRow("EEPROM page") << "[chip]\nfamily = eeprom\nsize = 512\npage_size = 100\n"
+                                 << "the page size must divide the size";
+    QTest::newRow("NUL byte") << QString("[chip]\nfamily = n") + QChar(0) + "and\n"
+                              << "line 2: a NUL byte";
+}
+
+void TestEmulatorConfig::errorsNameTheLine()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, error);
+    const QByteArray bytes = text.toLatin1();
+    const QString got = errorOf(std::string(bytes.constData(), std::size_t(bytes.size())));
+    QVERIFY2(got.contains(error), qPrintable("got: " + got));
+}
+
+void TestEmulatorConfig::shippedProfilesBuild_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("family");
+    QTest::addColumn<int>("chipEnables");
+    QTest::addColumn<QByteArray>("id");
+    QTest::newRow("2-CE NAND with ONFI") << "nand-k9f1g08u0b-2ce.ini" << int(ChipFamily::Nand) << 2
+                                         << QByteArray("\xEC\xF1\x00\x95\x40", 5);
+    QTest::newRow("unknown NAND") << "nand-unknown-no-onfi.ini" << int(ChipFamily::Nand) << 1
+                                  << QByteArray("\x9B\xF1\x80\x15\x42", 5);
+    QTest::newRow("NAND answering 0xFF")
+        << "nand-no-chip.ini" << int(ChipFamily::Nand) << 0 << QByteArray();
+    QTest::newRow("W25Q64FV") << "spi-w25q64fv.ini" << int(ChipFamily::SpiNor) << 0
+                              << QByteArray("\xEF\x40\x17", 3);
+    QTest::newRow("unknown SPI with SFDP")
+        << "spi-unknown-sfdp.ini" << int(ChipFamily::SpiNor) << 0 << QByteArray("\xE5\x40\x18", 3);
+    QTest::newRow("AT45DB161D") << "dataflash-at45db161d.ini" << int(ChipFamily::DataFlash) << 0
+                                << QByteArray("\x1F\x26\x00\x01\x00", 5);
+    QTest::newRow("25xx040") << "eeprom-25xx040.ini" << int(ChipFamily::Eeprom) << 0
+                             << QByteArray();
+}
+
+void TestEmulatorConfig::shippedProfilesBuild()
+{
+    QFETCH(QString, file);
+    QFETCH(int, family);
+    QFETCH(int, chipEnables);
+    QFETCH(QByteArray, id);
+    const std::string path = QDir(KVEMU_PROFILE_DIR).filePath(file).toStdString();
+    const EmulatorConfig c = ConfigReader::readFile(path);
+    QCOMPARE(int(c.board.family), family);
+    QVERIFY(c.board.imagePath.empty()); // shipped profiles never write into the source tree
+    ChipBoard board(c.board);
+    const std::vector<std::uint8_t> expected(id.begin(), id.end());
+    if (c.board.family == ChipFamily::Nand) {
+        int present = 0;
+        for (unsigned ce = 0; ce < board.chipEnables(); ++ce)
+            if (board.nand(ce)) {
+                ++present;
+                QCOMPARE(board.nand(ce)->config().id, expected);
+            }
+        QCOMPARE(present, chipEnables);
+    } else if (c.board.family == ChipFamily::SpiNor) {
+        QCOMPARE(c.board.nor.id, expected);
+        QVERIFY(c.board.nor.sfdp);
+    } else if (c.board.family == ChipFamily::DataFlash) {
+        QCOMPARE(c.board.dataFlash.id, expected);
+        QCOMPARE(c.board.dataFlash.standardPageSize, 528u);
+        QVERIFY(!c.board.dataFlash.binaryPages);
+    } else {
+        QCOMPARE(c.board.eeprom.size, 512u);
+        QVERIFY(c.board.eeprom.id.empty());
+    }
+}
+
+KORVANE_TEST_MAIN_WITH(QCoreApplication, TestEmulatorConfig)
+#include "tst_emulator_config.moc"
