@@ -1,0 +1,46 @@
+#pragma once
+
+#include "EmulatorConfig.h"
+#include "EzUsbDevice.h"
+#include "ProgrammerFirmware.h"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace kvemu {
+
+// A whole emulated programmer built from a configuration: the EZ-USB part
+// (EzUsbDevice) running our firmware (ProgrammerFirmware) with the chips of
+// the profile. service() does the time-driven steps: the re-enumeration
+// after a firmware start, and the replug that follows an unplug after the
+// configured delay. Not thread-safe beyond what the model and the firmware
+// guarantee: the owner serialises calls.
+class EmulatedProgrammer
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Throws ConfigError-like std::exceptions when the chips cannot be built.
+    explicit EmulatedProgrammer(EmulatorConfig config);
+
+    const EmulatorConfig &config() const { return m_config; }
+    EzUsbDevice &device() { return *m_device; }
+    ProgrammerFirmware &firmware() { return *m_firmware; }
+    const std::shared_ptr<ProgrammerFirmware> &firmwareHandle() const { return m_firmware; }
+
+    void service();
+    // Unplugs now; back after `delayMs` (nothing: the configured delay).
+    void unplug(std::optional<unsigned> delayMs = std::nullopt);
+    // Plugs back in now (no-op when plugged in).
+    void replug();
+
+private:
+    EmulatorConfig m_config;
+    std::shared_ptr<ProgrammerFirmware> m_firmware;
+    std::unique_ptr<EzUsbDevice> m_device;
+    std::optional<Clock::time_point> m_replugAt;
+    unsigned m_replugDelayMs;
+};
+
+} // namespace kvemu
