@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 // The drop-in library as the program meets it: libkvemu.so copied into a
@@ -70,6 +72,8 @@ private slots:
     void failingChunkReadLosesOneChunk();
     void badProfileIsAnErrorNotACrash();
     void badArgumentsFailCleanly();
+    void firmwareAlreadyRunningAtStart();
+    void statusFromAnotherThreadWhileTransferring();
     void logFileHoldsEveryLine();
 
 private:
@@ -441,6 +445,44 @@ void TestKvemuDropIn::badArgumentsFailCleanly()
     QCOMPARE(m_readChip(0, 1ull << 40, buffer, 16), 0LL);
 }
 
+void TestKvemuDropIn::firmwareAlreadyRunningAtStart()
+{
+    QVERIFY(m_configure(
+                "[programmer]\nfirmware = SPI image 2\n[chip]\nfamily = spi\nid = EF 40 17\n") ==
+            1);
+    m_table.close();
+    m_setPause(1800);
+    QCOMPARE(m_table.download(firmwareImage(SpiImage2).records, false), 2); // no download
+    QCOMPARE(m_table.open(), 1);
+    QCOMPARE(m_table.status(), 512);
+    QCOMPARE(writePacket(packet({0x29, 0x9F}, 10)), 10);
+    QCOMPARE(readPipe(2, 3), (Bytes{0xEF, 0x40, 0x17}));
+    QVERIFY(log().find("DOWNLOAD") == std::string::npos);
+    m_table.close();
+}
+
+void TestKvemuDropIn::statusFromAnotherThreadWhileTransferring()
+{
+    // The program asks for the link's packet size from its GUI thread while
+    // the worker thread moves bytes.
+    connect("[chip]\nfamily = nand\nid = EC F1\nblocks = 8\n", NandImage1);
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrongStatus{0};
+    std::thread gui([&] {
+        while (!stop)
+            if (m_table.status() != 512)
+                ++wrongStatus;
+    });
+    for (int i = 0; i < 200; ++i) {
+        writePacket(packet({0x27, 4, 0, 0, 0, 0, 0, 0, 0x40, 0x08, 4, 1}, 20));
+        readAnswer(8704);
+    }
+    stop = true;
+    gui.join();
+    QCOMPARE(wrongStatus.load(), 0);
+    m_table.close();
+}
+
 void TestKvemuDropIn::logFileHoldsEveryLine()
 {
     QFile file(qEnvironmentVariable("KVEMU_LOG"));
@@ -448,6 +490,7 @@ void TestKvemuDropIn::logFileHoldsEveryLine()
     const QByteArray text = file.readAll();
     QVERIFY(text.contains("DOWNLOAD NAND image 1\n"));
     QVERIFY(text.contains("CMD 29 9f"));
+    QVERIFY(text.contains("CMD 27 04 00 00 00 00 00 00 40 08 04 01"));
     QVERIFY(text.contains("ERROR config: line 4"));
     QVERIFY(text.endsWith("\n"));
     // The tail of the file is the log the library holds now, line for line.
