@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 
 namespace kvemu {
 
@@ -42,11 +41,6 @@ protected:
     // 0x32, end of programming: 'D' and the number of pages whose program
     // failed since the last 0x32 (at most 255).
     void endOfProgramming();
-
-    static void requireLength(std::span<const std::uint8_t> packet, std::size_t length);
-    static std::uint32_t le16(std::span<const std::uint8_t> packet, std::size_t at);
-    static std::uint32_t le32(std::span<const std::uint8_t> packet, std::size_t at);
-    static std::string hexByte(unsigned value);
 
     ProtocolContext &m_context;
     std::uint64_t m_expected = 0;

@@ -1,6 +1,7 @@
 #include "NandProtocol.h"
 
 #include "NandReadAnswer.h"
+#include "Packet.h"
 #include "PageCount.h"
 #include "ProtocolError.h"
 
@@ -8,6 +9,11 @@
 #include <cstring>
 
 namespace kvemu {
+
+using packet::hexByte;
+using packet::le16;
+using packet::le32;
+using packet::requireLength;
 
 namespace {
 

@@ -1,11 +1,11 @@
 #include "ProgrammerFirmware.h"
 
 #include "NandProtocol.h"
+#include "Packet.h"
 #include "ProtocolError.h"
 #include "SpiProtocol.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace kvemu {
 
@@ -15,21 +15,6 @@ constexpr std::uint8_t CommandPipe = 0x02;
 constexpr std::uint8_t UnusedPipe = 0x04;
 constexpr std::uint8_t ShortAnswerPipe = 0x86;
 constexpr std::uint8_t BulkAnswerPipe = 0x88;
-
-std::string codeText(std::uint8_t code)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02x", code);
-    return text;
-}
-
-void requireLength(std::span<const std::uint8_t> packet, std::size_t length)
-{
-    if (packet.size() < length)
-        throw ProtocolError("short packet " + codeText(packet[0]) + ": " +
-                            std::to_string(packet.size()) + " bytes, needs " +
-                            std::to_string(length));
-}
 
 void putLe32(std::vector<std::uint8_t> &bytes, std::uint32_t value)
 {
@@ -143,14 +128,14 @@ void ProgrammerFirmware::command(std::span<const std::uint8_t> packet)
         baseCommand(packet);
         return;
     }
-    throw ProtocolError("unknown command " + codeText(code));
+    throw ProtocolError("unknown command " + packet::hexByte(code));
 }
 
 void ProgrammerFirmware::baseCommand(std::span<const std::uint8_t> packet)
 {
     switch (packet[0]) {
     case 0x18: {
-        requireLength(packet, 9);
+        packet::requireLength(packet, 9);
         const bool wrongImage =
             m_image && m_image->family == ImageFamily::Nand && m_image->number != m_settings.board;
         std::vector<std::uint8_t> answer;
@@ -160,7 +145,7 @@ void ProgrammerFirmware::baseCommand(std::span<const std::uint8_t> packet)
         return;
     }
     case 0x10: {
-        requireLength(packet, 10);
+        packet::requireLength(packet, 10);
         const AdapterKind adapter = m_settings.adapter;
         const bool fitted = adapter != AdapterKind::None;
         const bool matches = (packet[1] == 0 && adapter == AdapterKind::Nand) ||
@@ -171,17 +156,17 @@ void ProgrammerFirmware::baseCommand(std::span<const std::uint8_t> packet)
     }
     case 0x1D:
     case 0x33:
-        requireLength(packet, 2);
+        packet::requireLength(packet, 2);
         return;
     case 0x30:
     case 0x35:
-        requireLength(packet, 10);
+        packet::requireLength(packet, 10);
         return;
     case 0x34:
-        requireLength(packet, 1);
+        packet::requireLength(packet, 1);
         return;
     default:
-        throw ProtocolError("unknown command " + codeText(packet[0]));
+        throw ProtocolError("unknown command " + packet::hexByte(packet[0]));
     }
 }
 

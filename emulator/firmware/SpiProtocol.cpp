@@ -1,5 +1,6 @@
 #include "SpiProtocol.h"
 
+#include "Packet.h"
 #include "PageCount.h"
 #include "ProtocolError.h"
 #include "SpiReadAnswer.h"
@@ -8,6 +9,11 @@
 #include <cstring>
 
 namespace kvemu {
+
+using packet::hexByte;
+using packet::le16;
+using packet::le32;
+using packet::requireLength;
 
 namespace {
 
@@ -30,9 +36,7 @@ SpiLines linesOf(std::uint8_t mode, std::uint8_t code)
     case 2:
         return SpiLines::Quad;
     default:
-        throw ProtocolError("line mode " + std::to_string(mode) + " in 0x" +
-                            std::string(1, "0123456789abcdef"[code >> 4]) +
-                            std::string(1, "0123456789abcdef"[code & 0x0F]));
+        throw ProtocolError("line mode " + std::to_string(mode) + " in " + hexByte(code));
     }
 }
 
@@ -54,9 +58,8 @@ unsigned addressCount(std::span<const std::uint8_t> packet, std::size_t at)
 {
     const unsigned count = packet[at];
     if (count < 1 || count > 4)
-        throw ProtocolError("0x" + std::string(1, "0123456789abcdef"[packet[0] >> 4]) +
-                            std::string(1, "0123456789abcdef"[packet[0] & 0x0F]) + " with " +
-                            std::to_string(count) + " address bytes");
+        throw ProtocolError(hexByte(packet[0]) + " with " + std::to_string(count) +
+                            " address bytes");
     return count;
 }
 

@@ -76,7 +76,7 @@ void DropInHost::ensureLoaded()
     m_loaded = true;
     const std::string path = environment("KVEMU_CONFIG");
     if (path.empty()) {
-        build({}, {}, false); // an empty socket
+        build({}, {}); // an empty socket
         return;
     }
     std::ifstream in(path, std::ios::binary);
@@ -89,10 +89,10 @@ void DropInHost::ensureLoaded()
         return;
     }
     const std::size_t slash = path.find_last_of('/');
-    build(text.str(), slash == std::string::npos ? std::string() : path.substr(0, slash + 1), true);
+    build(text.str(), slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
 }
 
-bool DropInHost::build(std::string_view profile, const std::string &folder, bool)
+bool DropInHost::build(std::string_view profile, const std::string &folder)
 {
     m_profile = std::string(profile);
     m_profileFolder = folder;
@@ -304,7 +304,7 @@ bool DropInHost::configure(std::string_view profile)
 {
     std::lock_guard lock(m_mutex);
     m_loaded = true;
-    return build(profile, {}, false);
+    return build(profile, {});
 }
 
 bool DropInHost::reset()
@@ -316,7 +316,7 @@ bool DropInHost::reset()
     }
     const std::string profile = m_profile;
     const std::string folder = m_profileFolder;
-    return build(profile, folder, false);
+    return build(profile, folder);
 }
 
 std::string DropInHost::lastError() const

@@ -64,7 +64,7 @@ private:
     };
 
     void ensureLoaded();
-    bool build(std::string_view profile, const std::string &folder, bool fromFile);
+    bool build(std::string_view profile, const std::string &folder);
     void resetPipeTable();
     void forgetPipes();
     int openLocked();

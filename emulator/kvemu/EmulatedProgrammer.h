@@ -21,7 +21,8 @@ class EmulatedProgrammer
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Throws ConfigError-like std::exceptions when the chips cannot be built.
+    // Throws std::invalid_argument or std::runtime_error (image file) when the
+    // chips cannot be built.
     explicit EmulatedProgrammer(EmulatorConfig config);
 
     const EmulatorConfig &config() const { return m_config; }

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <random>
+
 using namespace kvemu;
 using namespace ProgrammerTest;
 
@@ -111,6 +113,8 @@ private slots:
     void failingReadLosesItsBytesOnly();
     void stopDropsPendingAnswers();
     void realisticTimingAddsBusAndChipTimes();
+    void randomPacketsNeverBreakTheFirmware_data();
+    void randomPacketsNeverBreakTheFirmware();
 };
 
 void TestNandProtocol::identification_data()
@@ -645,6 +649,56 @@ void TestNandProtocol::realisticTimingAddsBusAndChipTimes()
     slow.send(packet({0x1B, 2, 0x40, 0}, 20));
     QCOMPARE(slow.firmware->readyAt(), t0 + seconds(1) - nanoseconds(DeviceClock::CatchUpSlack) +
                                            microseconds(20) + milliseconds(2));
+}
+
+void TestNandProtocol::randomPacketsNeverBreakTheFirmware_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("image");
+    QTest::newRow("NAND") << QString(TwoChips) << "NAND image 1";
+    QTest::newRow("SPI NOR") << "[chip]\nfamily = spi\nid = EF 40 17\nsize = 1M\n"
+                             << "SPI image 0";
+    QTest::newRow("DataFlash") << "[chip]\nfamily = dataflash\nid = 1F 26 00\n"
+                               << "SPI image 3";
+    QTest::newRow("EEPROM") << "[chip]\nfamily = eeprom\nsize = 512\n"
+                            << "SPI image 4";
+}
+
+void TestNandProtocol::randomPacketsNeverBreakTheFirmware()
+{
+    QFETCH(QString, profile);
+    QFETCH(QString, image);
+    Rig rig(profile.toStdString(), image.toLatin1().constData());
+    std::mt19937 random(20261207);
+    const int codes[] = {0x10, 0x18, 0x1B, 0x1C, 0x1D, 0x27, 0x29, 0x2A, 0x2E, 0x30,
+                         0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x00, 0xFF};
+    std::size_t packets = 0;
+    for (int i = 0; i < 3000; ++i) {
+        Bytes p(random() % 72);
+        for (auto &b : p)
+            b = static_cast<std::uint8_t>(random());
+        if (!p.empty() && random() % 4 != 0)
+            p[0] = static_cast<std::uint8_t>(codes[random() % std::size(codes)]);
+        const bool command = rig.firmware->expectedProgramData() == 0;
+        rig.send(p, random() % 16 == 0 ? 0x04 : 0x02);
+        packets += command ? 1 : 0;
+        Bytes buffer(random() % 9000);
+        QVERIFY(rig.firmware->bulkIn(random() % 2 ? 0x86 : 0x88, buffer).ok());
+        if (rig.firmware->pendingAnswerBytes() > (1u << 20) ||
+            rig.firmware->expectedProgramData() > (1u << 20)) {
+            rig.firmware->onStop();
+            rig.firmware->onStart(ProgrammerTest::image(image.toLatin1().constData()),
+                                  LinkSpeed::High);
+        }
+    }
+    QVERIFY(rig.log().size() >= std::min<std::size_t>(packets, CommandLog::KeptLines));
+    // Afterwards the firmware still answers as it should.
+    rig.firmware->onStop();
+    rig.firmware->onStart(ProgrammerTest::image(image.toLatin1().constData()), LinkSpeed::High);
+    rig.send(packet({0x18, 0x00, 0x02, 0x00, 0x0A}, 9));
+    const Bytes answer = rig.answer(8);
+    QCOMPARE(answer.size(), std::size_t(8));
+    QCOMPARE(le32(answer, 4), ProgrammerFirmware::Magic);
 }
 
 KORVANE_TEST_MAIN_WITH(QCoreApplication, TestNandProtocol)
