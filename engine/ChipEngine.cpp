@@ -2,12 +2,13 @@
 
 #include "UsbDriverTable.h"
 
-#include <QDeadlineTimer>
 #include <QMetaMethod>
+#include <QMetaObject>
 #include <QMutexLocker>
 #include <QTimerEvent>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 
@@ -47,7 +48,16 @@ void ChipEngine::shutdown()
     m_stop.store(true);
     wake();
     wait();
+    {
+        // Marking its end is the worker's last act: taking the lock orders
+        // everything it did before the teardown below.
+        std::lock_guard lock(m_waitLock);
+    }
     dropOutgoing(-1);
+    {
+        std::lock_guard lock(m_inboxLock);
+        m_inbox.clear();
+    }
     delete m_toolWidget.data();
 }
 
@@ -260,27 +270,28 @@ void ChipEngine::timerEvent(QTimerEvent *event)
 
 void ChipEngine::wake()
 {
-    QMutexLocker lock(&m_waitLock);
+    std::lock_guard lock(m_waitLock);
     m_wakePending = true;
-    m_wakeCondition.wakeAll();
+    m_wakeCondition.notify_all();
 }
 
 // Sleeps until woken; returns at once when a wake is pending, the engine
 // stops, or it is connected with requests waiting.
 void ChipEngine::waitForWork()
 {
-    QMutexLocker lock(&m_waitLock);
-    while (!m_wakePending && !m_stop.load() && !(canSend() && queuedRequests() > 0))
-        m_wakeCondition.wait(&m_waitLock);
+    std::unique_lock lock(m_waitLock);
+    m_wakeCondition.wait(lock, [this] {
+        return m_wakePending || m_stop.load() || (canSend() && queuedRequests() > 0);
+    });
     m_wakePending = false;
 }
 
 void ChipEngine::sleepUnlessStopped(int milliseconds)
 {
-    QDeadlineTimer deadline(milliseconds);
-    QMutexLocker lock(&m_waitLock);
-    while (!m_stop.load() && !deadline.hasExpired())
-        m_wakeCondition.wait(&m_waitLock, deadline);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    std::unique_lock lock(m_waitLock);
+    m_wakeCondition.wait_until(lock, deadline, [this] { return m_stop.load(); });
 }
 
 bool ChipEngine::canSend() const
@@ -306,6 +317,8 @@ void ChipEngine::run()
         processQueue();
     }
     m_usb.close();
+    std::lock_guard lock(m_waitLock);
+    m_workerEnded = true;
 }
 
 bool ChipEngine::startupConnect()
@@ -366,7 +379,7 @@ void ChipEngine::becomeConnected()
     m_usb.open();
     const int packet = m_usb.status();
     m_packetSize.store(packet > 0 ? packet : 0);
-    emit connectionChanged(true);
+    announceConnection(true);
 }
 
 bool ChipEngine::takeRequest(EngineRequest &request)
@@ -431,12 +444,43 @@ void ChipEngine::readAnswer(const EngineRequest &request)
 
 void ChipEngine::post(EngineMessage *message)
 {
-    // Without a receiver nobody would own the message.
-    if (!isSignalConnected(QMetaMethod::fromSignal(&ChipEngine::dataReady))) {
-        delete message;
+    {
+        std::lock_guard lock(m_inboxLock);
+        m_inbox.emplace_back(message);
+    }
+    QMetaObject::invokeMethod(this, &ChipEngine::deliverMessage, Qt::QueuedConnection);
+}
+
+void ChipEngine::announceConnection(bool connected)
+{
+    QMetaObject::invokeMethod(
+        this, [this, connected] { emit connectionChanged(connected); }, Qt::QueuedConnection);
+}
+
+void ChipEngine::reportProgress(uint position, uint count)
+{
+    if (QThread::currentThread() == thread()) {
+        emit progress(position, count);
         return;
     }
-    emit dataReady(message);
+    QMetaObject::invokeMethod(
+        this, [this, position, count] { emit progress(position, count); }, Qt::QueuedConnection);
+}
+
+// GUI thread: hands the oldest message of the inbox to the receiver.
+void ChipEngine::deliverMessage()
+{
+    std::unique_ptr<EngineMessage> message;
+    {
+        std::lock_guard lock(m_inboxLock);
+        if (m_inbox.empty())
+            return;
+        message = std::move(m_inbox.front());
+        m_inbox.pop_front();
+    }
+    // Without a receiver nobody would own the message.
+    if (isSignalConnected(QMetaMethod::fromSignal(&ChipEngine::dataReady)))
+        emit dataReady(message.release());
 }
 
 void ChipEngine::connectionLost()
@@ -448,6 +492,6 @@ void ChipEngine::connectionLost()
     }
     dropOutgoing(-1);
     m_connected.store(false);
-    emit connectionChanged(false);
+    announceConnection(false);
     wake();
 }

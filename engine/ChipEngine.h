@@ -7,9 +7,9 @@
 #include <QPointer>
 #include <QString>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -31,9 +31,19 @@ struct FirmwareRecord;
 //   m_sendLock  - held while an outgoing item is taken and sent (worker,
 //                 packetSent) and while the GUI thread changes the list;
 //   m_listLock  - the outgoing data list;
-//   m_waitLock  - the worker's check-and-wait and m_wakePending.
+//   m_waitLock  - the worker's check-and-wait, m_wakePending and
+//                 m_workerEnded;
+//   m_inboxLock - answer messages on their way to the GUI thread.
 // Order: m_sendLock before m_listLock; m_waitLock before m_queueLock. No
 // other two are ever held together.
+//
+// Every signal is emitted on the GUI thread. The worker posts each one as a
+// call to the engine object (connectionChanged, progress), answer messages
+// through the engine's inbox: the worker appends one and posts a call that
+// takes exactly one out and emits dataReady. So signals keep the order in
+// which the worker raised them, and a receiver's slot never runs on the
+// worker. Messages still in the inbox when the engine goes are deleted with
+// it: answers of a deleted engine never reach its successor.
 //
 // A subclass's destructor must call shutdown() first: the worker calls the
 // subclass's packetSent, so it has to be gone before the subclass is.
@@ -170,8 +180,9 @@ public:
 
 signals:
     void connectionChanged(bool connected);
-    // The receiver owns `message` and deletes it.
+    // Emitted on the GUI thread; the receiver owns `message` and deletes it.
     void dataReady(EngineMessage *message);
+    // Raised through reportProgress.
     void progress(uint position, uint count);
 
 protected:
@@ -191,6 +202,8 @@ protected:
     // Largest read per message; 0 is ignored.
     void setChunkSize(uint bytes);
     bool stopping() const { return m_stop.load(); }
+    // Emits progress on the GUI thread; callable from either thread.
+    void reportProgress(uint position, uint count);
     UsbDriverTable &usb() const { return m_usb; }
 
     // The next outgoing descriptor (null when none), with the send lock
@@ -216,6 +229,8 @@ private:
     bool takeRequest(EngineRequest &request);
     void readAnswer(const EngineRequest &request);
     void post(EngineMessage *message);
+    void deliverMessage();
+    void announceConnection(bool connected);
     void connectionLost();
     void dropOutgoing(int fromTail);
     bool canSend() const;
@@ -241,9 +256,15 @@ private:
     mutable QMutex m_listLock;
     std::deque<std::unique_ptr<EngineMessage>> m_outgoing; // m_listLock
 
-    QMutex m_waitLock;
-    QWaitCondition m_wakeCondition;
+    // Standard primitives: their waits are visible to ThreadSanitizer,
+    // QWaitCondition's only when Qt itself is instrumented.
+    std::mutex m_waitLock;
+    std::condition_variable m_wakeCondition;
     bool m_wakePending = false; // m_waitLock
+    bool m_workerEnded = false; // m_waitLock
+
+    std::mutex m_inboxLock;
+    std::deque<std::unique_ptr<EngineMessage>> m_inbox; // m_inboxLock
 
     QPointer<QObject> m_toolWidget;
 };

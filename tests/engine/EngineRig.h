@@ -50,8 +50,14 @@ public:
                                                  message->bytes()});
                              delete message;
                          });
-        QObject::connect(engine.get(), &ChipEngine::connectionChanged, &context,
-                         [this](bool up) { (up ? connects : disconnects) += 1; });
+        QObject::connect(engine.get(), &ChipEngine::connectionChanged, &context, [this](bool up) {
+            changes.append(up);
+            (up ? connects : disconnects) += 1;
+        });
+        QObject::connect(engine.get(), &ChipEngine::progress, &context,
+                         [this](uint position, uint count) {
+                             progress.append({position, count});
+                         });
     }
     ~EngineRig()
     {
@@ -88,6 +94,8 @@ public:
     UsbDriverTable table;
     QObject context;
     std::vector<Received> received;
+    QList<bool> changes;
+    QList<QPair<uint, uint>> progress;
     int connects = 0;
     int disconnects = 0;
     std::unique_ptr<TestEngine> engine;

@@ -69,7 +69,7 @@ public:
                 break;
             sent += n;
         }
-        emit progress(uint(tag), sent);
+        reportProgress(uint(tag), sent);
     }
 
     void checkAdapter(int programmerKind) override

@@ -3,7 +3,6 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <chrono>
@@ -135,10 +134,9 @@ void TestChipEngine::init()
 void TestChipEngine::connectsWithoutDownloadWhenFirmwareRuns()
 {
     EngineRig rig;
-    QSignalSpy changes(rig.engine.get(), &ChipEngine::connectionChanged);
     QVERIFY(rig.startConnected());
-    QCOMPARE(changes.count(), 1);
-    QCOMPARE(changes.first().first().toBool(), true);
+    QTest::qWait(50);
+    QCOMPARE(rig.changes, QList<bool>{true});
     QVERIFY(rig.engine->isConnected());
     QCOMPARE(rig.engine->connectAttempts(), 1);
     QVERIFY(!hasDownload(rig.programmer.model()));
@@ -409,7 +407,6 @@ void TestChipEngine::dataCommandsStreamTheirDescriptors()
 {
     EngineRig rig;
     answerReads(*rig.firmware);
-    QSignalSpy progress(rig.engine.get(), &ChipEngine::progress);
     QVERIFY(rig.startConnected());
 
     QVERIFY(rig.engine->enqueueData(3, 5000));
@@ -421,9 +418,8 @@ void TestChipEngine::dataCommandsStreamTheirDescriptors()
     QCOMPARE(data.size(), std::size_t(5000));
     for (std::size_t i = 0; i < data.size(); ++i)
         QCOMPARE(data[i], std::uint8_t(3 + i));
-    QTRY_COMPARE(progress.count(), 1);
-    QCOMPARE(progress.first().at(0).toUInt(), 3u);
-    QCOMPARE(progress.first().at(1).toUInt(), 5000u);
+    QTRY_COMPARE(rig.progress.size(), 1);
+    QCOMPARE(rig.progress.first(), qMakePair(3u, 5000u));
     QCOMPARE(rig.engine->outgoingCount(), 0);
 }
 
@@ -505,7 +501,6 @@ void TestChipEngine::unplugDuringLongAnswerDropsQueueAndReconnects()
 void TestChipEngine::forceReconnectDownloadsAgain()
 {
     EngineRig rig;
-    QSignalSpy changes(rig.engine.get(), &ChipEngine::connectionChanged);
     QVERIFY(rig.startConnected());
     rig.programmer.model().clearControlLog();
     const std::uint32_t enumerations = rig.programmer.enumerationCount();
@@ -516,9 +511,7 @@ void TestChipEngine::forceReconnectDownloadsAgain()
     QVERIFY(rig.engine->isConnected());
     QVERIFY(hasDownload(rig.programmer.model()));
     QVERIFY(rig.programmer.enumerationCount() > enumerations);
-    QCOMPARE(changes.count(), 2);
-    QCOMPARE(changes.at(1).first().toBool(), true);
-    QCOMPARE(rig.disconnects, 0);
+    QCOMPARE(rig.changes, (QList<bool>{true, true}));
 }
 
 void TestChipEngine::destructionWaitsForTheRunningRequest()
@@ -539,11 +532,12 @@ void TestChipEngine::destructionWaitsForTheRunningRequest()
     rig.engine.reset();
     releaser.join();
 
-    // The request in progress was read to its end; the queued one was not sent.
+    // The request in progress was read to its end; the queued one was not
+    // sent. Its answer went with the engine: no receiver hears of it now.
     QCOMPARE(rig.firmware->servedBytes(), std::uint64_t(1000));
     QCOMPARE(lines(rig.firmware->commands()), (QStringList{readCommand(1000)}));
     QCoreApplication::sendPostedEvents();
-    QCOMPARE(sizes(rig.received), (QList<uint>{512, 488}));
+    QVERIFY(rig.received.empty());
 }
 
 void TestChipEngine::destructionOfAnUnstartedEngine()
