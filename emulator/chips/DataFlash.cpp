@@ -33,28 +33,6 @@ enum : std::uint8_t {
     ContinuousReadLegacy = 0xE8,
 };
 
-// Main memory from a page and byte on, page after page, back to page 0
-// after the last.
-class MemoryOutput : public SpiOutput
-{
-public:
-    MemoryOutput(const DataFlash &chip, std::uint64_t offset) : m_chip(chip), m_offset(offset) {}
-    void read(std::span<std::uint8_t> out) override
-    {
-        while (!out.empty()) {
-            const std::size_t n = static_cast<std::size_t>(
-                std::min<std::uint64_t>(out.size(), m_chip.size() - m_offset));
-            m_chip.contents(m_offset, out.first(n));
-            m_offset = (m_offset + n) % m_chip.size();
-            out = out.subspan(n);
-        }
-    }
-
-private:
-    const DataFlash &m_chip;
-    std::uint64_t m_offset;
-};
-
 // Bytes of one page or buffer from an offset on, wrapping within it.
 class WrappingOutput : public SpiOutput
 {
@@ -218,7 +196,7 @@ std::unique_ptr<SpiOutput> DataFlash::output(std::span<const std::uint8_t> heade
     case ContinuousReadLow:
     case ContinuousRead:
     case ContinuousReadLegacy:
-        return std::make_unique<MemoryOutput>(*this, std::uint64_t(l.page) * pageSize() + l.byte);
+        return std::make_unique<ArrayOutput>(*this, std::uint64_t(l.page) * pageSize() + l.byte);
     case PageRead: {
         std::vector<std::uint8_t> page(pageSize());
         contents(std::uint64_t(l.page) * pageSize(), page);

@@ -115,4 +115,19 @@ void SpiChip::write(std::span<const std::uint8_t> header, std::span<const std::u
     input(taken, garbled, now);
 }
 
+ArrayOutput::ArrayOutput(const SpiChip &chip, std::uint64_t address)
+    : m_chip(chip), m_address(address % chip.size())
+{}
+
+void ArrayOutput::read(std::span<std::uint8_t> out)
+{
+    while (!out.empty()) {
+        const std::size_t n = static_cast<std::size_t>(
+            std::min<std::uint64_t>(out.size(), m_chip.size() - m_address));
+        m_chip.contents(m_address, out.first(n));
+        m_address = (m_address + n) % m_chip.size();
+        out = out.subspan(n);
+    }
+}
+
 } // namespace kvemu::chips

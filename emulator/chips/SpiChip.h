@@ -46,6 +46,21 @@ private:
     std::size_t m_next = 0;
 };
 
+class SpiChip;
+
+// A chip's array from an address on, past its end from 0 again (how reads
+// of serial flash, EEPROM and DataFlash main memory run).
+class ArrayOutput : public SpiOutput
+{
+public:
+    ArrayOutput(const SpiChip &chip, std::uint64_t address);
+    void read(std::span<std::uint8_t> out) override;
+
+private:
+    const SpiChip &m_chip;
+    std::uint64_t m_address;
+};
+
 // A serial flash or EEPROM chip as its pins see it. A transaction (chip
 // select low .. high) is the command phase the master clocks out on one
 // line, followed by a data phase on `lines`.

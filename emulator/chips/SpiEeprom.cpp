@@ -17,28 +17,6 @@ enum : std::uint8_t {
     ReadId = 0x9F,
 };
 
-class EepromOutput : public SpiOutput
-{
-public:
-    EepromOutput(const SpiChip &chip, std::uint64_t address)
-        : m_chip(chip), m_address(address % chip.size())
-    {}
-    void read(std::span<std::uint8_t> out) override
-    {
-        while (!out.empty()) {
-            const std::size_t n = static_cast<std::size_t>(
-                std::min<std::uint64_t>(out.size(), m_chip.size() - m_address));
-            m_chip.contents(m_address, out.first(n));
-            m_address = (m_address + n) % m_chip.size();
-            out = out.subspan(n);
-        }
-    }
-
-private:
-    const SpiChip &m_chip;
-    std::uint64_t m_address;
-};
-
 } // namespace
 
 unsigned SpiEepromConfig::effectiveAddressBytes() const
@@ -142,7 +120,7 @@ std::unique_ptr<SpiOutput> SpiEeprom::output(std::span<const std::uint8_t> heade
 {
     switch (command(header[0])) {
     case Read:
-        return std::make_unique<EepromOutput>(*this, addressOf(header));
+        return std::make_unique<ArrayOutput>(*this, addressOf(header));
     case ReadStatus:
         return std::make_unique<ConstantOutput>(status(now));
     case ReadId:

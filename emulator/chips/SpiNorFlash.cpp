@@ -9,29 +9,6 @@ namespace kvemu::chips {
 
 namespace {
 
-// Reads the array from an address on, past its end from 0 again.
-class ArrayOutput : public SpiOutput
-{
-public:
-    ArrayOutput(const SpiChip &chip, std::uint64_t address)
-        : m_chip(chip), m_address(address % chip.size())
-    {}
-    void read(std::span<std::uint8_t> out) override
-    {
-        while (!out.empty()) {
-            const std::size_t n = static_cast<std::size_t>(
-                std::min<std::uint64_t>(out.size(), m_chip.size() - m_address));
-            m_chip.contents(m_address, out.first(n));
-            m_address = (m_address + n) % m_chip.size();
-            out = out.subspan(n);
-        }
-    }
-
-private:
-    const SpiChip &m_chip;
-    std::uint64_t m_address;
-};
-
 class TableOutput : public SpiOutput
 {
 public:
