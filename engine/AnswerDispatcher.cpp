@@ -41,10 +41,10 @@ void AnswerDispatcher::setEngine(ChipEngine *engine)
 
 AnswerDispatcher::ProgrammerKind AnswerDispatcher::programmerKind(quint32 identificationWord)
 {
-    switch (identificationWord >> 24) {
-    case 'N':
+    switch ((identificationWord >> 8) & 0xFF) {
+    case 1:
         return NandProgrammer;
-    case 'S':
+    case 2:
         return SpiProgrammer;
     default:
         return UnknownProgrammer;

@@ -32,10 +32,10 @@ public:
     void setEngine(ChipEngine *engine);
     ChipEngine *engine() const { return m_engine; }
 
-    // The programmer's kind from its identification word: the unit reports
-    // its kind in the top byte, 'N' (0x4E) for a NAND programmer, 'S' (0x53)
-    // for an SPI programmer; the lower 24 bits are its serial number. Any
-    // other top byte is not recognised.
+    // The programmer's kind from its identification word, least significant
+    // byte first 0x00 0x01 0x56 0x4B for 0x4B560100: bits 31-16 are the
+    // product code, bits 15-8 the kind of programmer unit (1 NAND, 2 SPI),
+    // bits 7-0 its revision. Any other kind byte is not recognised.
     static ProgrammerKind programmerKind(quint32 identificationWord);
 
     // " %02d:%02d:%02d (.%03d)" of `milliseconds`.

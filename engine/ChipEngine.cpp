@@ -1,5 +1,6 @@
 #include "ChipEngine.h"
 
+#include "CMemoryNode.h"
 #include "UsbDriverTable.h"
 
 #include <QMetaMethod>
@@ -58,7 +59,14 @@ void ChipEngine::shutdown()
         std::lock_guard lock(m_inboxLock);
         m_inbox.clear();
     }
+    m_nodes.clear();
     delete m_toolWidget.data();
+}
+
+CMemoryNode *ChipEngine::addMemoryNode(std::unique_ptr<CMemoryNode> node)
+{
+    m_nodes.push_back(std::move(node));
+    return m_nodes.back().get();
 }
 
 // --- virtual operations with a base behaviour ----------------------------

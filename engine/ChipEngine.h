@@ -13,6 +13,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class CMemoryNode;
 class UsbDriverTable;
@@ -190,8 +191,15 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
     // Stops and joins the worker, then drops the queue and the outgoing
-    // list and deletes the tool widget. Idempotent; GUI thread.
+    // list and deletes the memory nodes and the tool widget. Idempotent;
+    // GUI thread.
     void shutdown();
+
+    // The engine owns its memory nodes from now on; they go after the
+    // worker has ended (packetSent may read them until then). GUI thread,
+    // before start().
+    CMemoryNode *addMemoryNode(std::unique_ptr<CMemoryNode> node);
+    const std::vector<std::unique_ptr<CMemoryNode>> &memoryNodes() const { return m_nodes; }
 
     void setFirmwareRecords(const FirmwareRecord *image) { m_firmwareImage.store(image); }
     void setCapabilities(quint32 bits) { m_capabilities = bits; }
@@ -266,5 +274,6 @@ private:
     std::mutex m_inboxLock;
     std::deque<std::unique_ptr<EngineMessage>> m_inbox; // m_inboxLock
 
+    std::vector<std::unique_ptr<CMemoryNode>> m_nodes;
     QPointer<QObject> m_toolWidget;
 };

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "EngineSession.h"
 #include "ScriptedFirmware.h"
-#include "TestEngine.h"
 #include "UmockdevProgrammer.h"
 #include "UsbDriverTable.h"
 
@@ -11,16 +11,6 @@
 
 #include <memory>
 #include <vector>
-
-// What a test keeps of an answer message (the message itself is deleted on
-// arrival, as its receiver must).
-struct Received
-{
-    int tag;
-    uint size;
-    quint8 kind;
-    QByteArray data;
-};
 
 // A programmer whose firmware (NAND image 1) already runs.
 inline kvemu::UsbConfig runningConfig(kvemu::LinkSpeed speed = kvemu::LinkSpeed::High)
@@ -40,65 +30,50 @@ class EngineRig
 public:
     explicit EngineRig(kvemu::UsbConfig config = runningConfig(),
                        FirmwareImageId image = NandImage1)
-        : firmware(std::make_shared<ScriptedFirmware>()), programmer(config, firmware)
-    {
-        table.bind(QStringLiteral(KVUSB_DLL_FOLDER "/kvusb"));
-        engine = std::make_unique<TestEngine>(table, image);
-        QObject::connect(engine.get(), &ChipEngine::dataReady, &context,
-                         [this](EngineMessage *message) {
-                             received.push_back({message->tag(), message->size(), message->kind(),
-                                                 message->bytes()});
-                             delete message;
-                         });
-        QObject::connect(engine.get(), &ChipEngine::connectionChanged, &context, [this](bool up) {
-            changes.append(up);
-            (up ? connects : disconnects) += 1;
-        });
-        QObject::connect(engine.get(), &ChipEngine::progress, &context,
-                         [this](uint position, uint count) {
-                             progress.append({position, count});
-                         });
-    }
+        : firmware(std::make_shared<ScriptedFirmware>()), programmer(config, firmware),
+          table(boundTable()), session(std::make_unique<TestEngine>(*table, image))
+    {}
     ~EngineRig()
     {
         firmware->release();
-        engine.reset();
-        // Messages posted by the worker before it ended are still owned by
-        // their receiver.
-        QCoreApplication::sendPostedEvents();
+        session.end();
         // The transport keeps the pipes it read from a programmer until an
         // open finds none; have it forget them, so that the next test's
         // programmer is seen as it is (bare, or on a full-speed link).
         programmer.unplug();
         programmer.waitForState(kvemu::DeviceState::Gone, 2000);
-        if (table.open() != 0)
-            table.close();
+        if (table->open() != 0)
+            table->close();
     }
     EngineRig(const EngineRig &) = delete;
     EngineRig &operator=(const EngineRig &) = delete;
 
-    // Starts the worker and waits for the connection.
-    bool startConnected(int timeoutMs = 5000)
-    {
-        engine->start();
-        return QTest::qWaitFor([this] { return connects > 0; }, timeoutMs);
-    }
-
+    bool startConnected(int timeoutMs = 5000) { return session.startConnected(timeoutMs); }
     bool waitForMessages(std::size_t count, int timeoutMs = 5000)
     {
-        return QTest::qWaitFor([&] { return received.size() >= count; }, timeoutMs);
+        return session.waitForMessages(count, timeoutMs);
     }
 
     std::shared_ptr<ScriptedFirmware> firmware;
     kvemu::UmockdevProgrammer programmer;
-    UsbDriverTable table;
-    QObject context;
-    std::vector<Received> received;
-    QList<bool> changes;
-    QList<QPair<uint, uint>> progress;
-    int connects = 0;
-    int disconnects = 0;
-    std::unique_ptr<TestEngine> engine;
+    std::unique_ptr<UsbDriverTable> table;
+    EngineSession session;
+    // The session's parts under short names.
+    std::unique_ptr<TestEngine> &engine = session.engine;
+    std::vector<Received> &received = session.received;
+    QList<bool> &changes = session.changes;
+    QList<QPair<uint, uint>> &progress = session.progress;
+    int &connects = session.connects;
+    int &disconnects = session.disconnects;
+
+private:
+    // The driver table bound to the real libkvusb.so.
+    static std::unique_ptr<UsbDriverTable> boundTable()
+    {
+        auto bound = std::make_unique<UsbDriverTable>();
+        bound->bind(QStringLiteral(KVUSB_DLL_FOLDER "/kvusb"));
+        return bound;
+    }
 };
 
 // Answer bytes 0, 1, 2, ... (mod 251, so that chunks of 8192 differ).

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CMemoryNode.h"
 #include "ChipEngine.h"
 #include "FirmwareImages.h"
 #include "UsbDriverTable.h"
@@ -8,22 +9,41 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <chrono>
 #include <vector>
 
 // The smallest complete engine: the base's connection and protocol, with
-// the chip operations reduced to what the tests observe. Like every engine
-// it stops the worker first thing in its destructor.
+// the chip operations reduced to what the tests observe. Its memory node 0
+// ("Test") holds byte i % 251 at offset i; a data command streams from it.
+// Like every engine it stops the worker first thing in its destructor.
 class TestEngine : public ChipEngine
 {
 public:
-    // Command that announces data: bytes 1-4 say how many follow.
+    // Command of the scripted test firmware that announces data: bytes 1-4
+    // say how many follow.
     static constexpr quint8 DataCode = 0x1C;
     static constexpr quint8 AdapterCheckCode = 0x10;
+    static constexpr uint NodeSize = 65536;
+    // A descriptor's tag counts units of this many node bytes.
+    static constexpr uint StreamUnit = 256;
+
+    using Clock = std::chrono::steady_clock;
+    struct Sent
+    {
+        EngineRequest request;
+        Clock::time_point at;
+    };
 
     explicit TestEngine(UsbDriverTable &usb, FirmwareImageId image = NandImage1)
         : ChipEngine(usb), m_image(image)
     {
         setFirmwareRecords(::firmwareImage(image).records);
+        auto node = std::make_unique<CMemoryNode>(QStringLiteral("Test"), 0, NodeSize, 0xFF);
+        std::vector<quint8> bytes(NodeSize);
+        for (uint i = 0; i < NodeSize; ++i)
+            bytes[i] = quint8(i % 251);
+        node->Write(bytes.data(), 0, NodeSize);
+        m_node = addMemoryNode(std::move(node));
     }
     ~TestEngine() override { shutdown(); }
 
@@ -35,32 +55,36 @@ public:
     using ChipEngine::setPipeBase;
     using ChipEngine::setToolWidget;
 
-    // Queues a data command for `descriptor`'s bytes; the data streamed
-    // after it is byte i = tag + i.
+    // Queues `bytes` as a command that is followed by `size` bytes of node 0
+    // from offset tag x StreamUnit.
+    bool enqueueData(const quint8 *bytes, int length, int tag, uint size)
+    {
+        return enqueueWithData(bytes, length, -1, 0, 0,
+                               std::make_unique<EngineMessage>(tag, size, quint8('D'), false));
+    }
+    // The scripted firmware's data command.
     bool enqueueData(int tag, uint size)
     {
         quint8 bytes[5] = {DataCode};
         writeLE32(bytes + 1, size);
-        return enqueueWithData(bytes, 5, -1, 0, 0,
-                               std::make_unique<EngineMessage>(tag, size, quint8('D'), false));
+        return enqueueData(bytes, 5, tag, size);
     }
 
     void packetSent(const EngineRequest &request) override
     {
         {
             QMutexLocker lock(&m_mutex);
-            m_sent.push_back(request);
+            m_sent.push_back({request, Clock::now()});
         }
-        if (request.code() != DataCode)
+        if (!request.announcesData)
             return;
         OutgoingItem item = takeOutgoing();
         if (!item.descriptor)
             return;
-        const int tag = item.descriptor->tag();
+        const uint tag = uint(item.descriptor->tag());
         const uint size = item.descriptor->size();
         std::vector<quint8> bytes(size);
-        for (uint i = 0; i < size; ++i)
-            bytes[i] = quint8(uint(tag) + i);
+        m_node->Read(quint64(tag) * StreamUnit, bytes.data(), size);
         const uint piece = chunkSize();
         uint sent = 0;
         while (sent < size && !stopping()) {
@@ -69,7 +93,7 @@ public:
                 break;
             sent += n;
         }
-        reportProgress(uint(tag), sent);
+        reportProgress(tag, sent);
     }
 
     void checkAdapter(int programmerKind) override
@@ -93,7 +117,7 @@ public:
         const quint8 bytes[10] = {0x29};
         enqueue(bytes, 10, tag, 'H', 4);
     }
-    CMemoryNode *memoryNode(int) override { return nullptr; }
+    CMemoryNode *memoryNode(int index) override { return index == 0 ? m_node : nullptr; }
     bool handleReply(EngineMessage &message) override
     {
         m_replies.append(message.kind());
@@ -109,8 +133,17 @@ public:
         ++m_toggles;
     }
 
+    // The bytes node 0 streams for a descriptor with `tag` and `size`.
+    static QByteArray nodeBytes(int tag, uint size)
+    {
+        QByteArray bytes(qsizetype(size), '\0');
+        for (uint i = 0; i < size; ++i)
+            bytes[i] = char((uint(tag) * StreamUnit + i) % 251);
+        return bytes;
+    }
+
     // --- what the tests look at (GUI thread, except sent()) ---------------
-    std::vector<EngineRequest> sent() const
+    std::vector<Sent> sent() const
     {
         QMutexLocker lock(&m_mutex);
         return m_sent;
@@ -123,8 +156,9 @@ public:
 
 private:
     FirmwareImageId m_image;
+    CMemoryNode *m_node = nullptr;
     mutable QMutex m_mutex;
-    std::vector<EngineRequest> m_sent; // m_mutex
+    std::vector<Sent> m_sent; // m_mutex
     QList<int> m_adapterChecks;
     QList<quint8> m_replies;
     QList<quint8> m_handledKinds;

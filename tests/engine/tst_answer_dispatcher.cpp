@@ -1,7 +1,7 @@
 #include "AnswerDispatcher.h"
 #include "AnswerHost.h"
-#include "EngineRig.h"
 #include "ProgramObjects.h"
+#include "TestEngine.h"
 #include "TestHome.h"
 
 #include <QPointer>
@@ -11,8 +11,6 @@
 #include <initializer_list>
 #include <memory>
 #include <vector>
-
-using namespace kvemu;
 
 namespace {
 
@@ -86,23 +84,13 @@ EngineMessage *identification(quint32 word, quint32 magic)
     return m;
 }
 
-ScriptedFirmware::Bytes identificationBytes(quint32 word, quint32 magic)
-{
-    ScriptedFirmware::Bytes bytes(8);
-    for (int i = 0; i < 4; ++i) {
-        bytes[std::size_t(i)] = std::uint8_t(word >> (8 * i));
-        bytes[std::size_t(4 + i)] = std::uint8_t(magic >> (8 * i));
-    }
-    return bytes;
-}
-
 QString resume(char kind)
 {
     return QStringLiteral("resume %1").arg(int(kind));
 }
 
-constexpr quint32 NandUnit = 0x4E000123; // 'N', serial 0x123
-constexpr quint32 SpiUnit = 0x53000456;  // 'S', serial 0x456
+constexpr quint32 NandUnit = 0x4B560103; // NAND programmer, revision 3
+constexpr quint32 SpiUnit = 0x4B560207;  // SPI programmer, revision 7
 
 } // namespace
 
@@ -127,7 +115,6 @@ private slots:
     void everyMessageIsDeleted();
     void deletedEngineIsNotReached();
     void programmerKindFromTheIdentificationWord();
-    void connectionFlowThroughTheEmulator();
 
 private:
     std::unique_ptr<TestHome::Fresh> m_home;
@@ -325,75 +312,15 @@ void TestAnswerDispatcher::deletedEngineIsNotReached()
 
 void TestAnswerDispatcher::programmerKindFromTheIdentificationWord()
 {
-    QCOMPARE(AnswerDispatcher::programmerKind(0x4E000000), AnswerDispatcher::NandProgrammer);
-    QCOMPARE(AnswerDispatcher::programmerKind(0x4EFFFFFF), AnswerDispatcher::NandProgrammer);
-    QCOMPARE(AnswerDispatcher::programmerKind(0x53000001), AnswerDispatcher::SpiProgrammer);
-    QCOMPARE(AnswerDispatcher::programmerKind(0x0000004E), AnswerDispatcher::UnknownProgrammer);
-    QCOMPARE(AnswerDispatcher::programmerKind(0x6E000000), AnswerDispatcher::UnknownProgrammer);
-    QCOMPARE(AnswerDispatcher::programmerKind(0x12345678), AnswerDispatcher::UnknownProgrammer);
+    QCOMPARE(AnswerDispatcher::programmerKind(0x4B560100), AnswerDispatcher::NandProgrammer);
+    QCOMPARE(AnswerDispatcher::programmerKind(0x000001FF), AnswerDispatcher::NandProgrammer);
+    QCOMPARE(AnswerDispatcher::programmerKind(0x12340200), AnswerDispatcher::SpiProgrammer);
+    QCOMPARE(AnswerDispatcher::programmerKind(0x4B560000), AnswerDispatcher::UnknownProgrammer);
+    QCOMPARE(AnswerDispatcher::programmerKind(0x4B560300), AnswerDispatcher::UnknownProgrammer);
+    QCOMPARE(AnswerDispatcher::programmerKind(0x01000001), AnswerDispatcher::UnknownProgrammer);
     QCOMPARE(AnswerDispatcher::elapsedText(0), QStringLiteral(" 00:00:00 (.000)"));
     QCOMPARE(AnswerDispatcher::elapsedText(100 * 3600000LL + 59999),
              QStringLiteral(" 100:00:59 (.999)"));
-}
-
-// The main window's part of a connection, end to end: each connection asks
-// the programmer who it is. NAND image 1 reports the wrong board, so the
-// engine switches to image 2 and reconnects; image 2 is accepted and the
-// adapter is checked. A failed adapter check reconnects once more.
-void TestAnswerDispatcher::connectionFlowThroughTheEmulator()
-{
-    QVERIFY2(UmockdevProgrammer::preloadActive(), "run with the umockdev preload (ctest does)");
-    EngineRig rig;
-    rig.firmware->setAnswer(
-        ChipEngine::IdentifyCode, [](const ScriptedFirmware::Bytes &, const std::string &image) {
-            return identificationBytes(NandUnit, image == "NAND image 1"
-                                                     ? AnswerDispatcher::WrongBoardMagic
-                                                     : AnswerDispatcher::SupportedMagic);
-        });
-    rig.firmware->setAnswer(TestEngine::AdapterCheckCode, ScriptedFirmware::Bytes{1, 1});
-
-    RecordingHost host;
-    AnswerDispatcher dispatcher(host);
-    dispatcher.setEngine(rig.engine.get());
-    QObject::disconnect(rig.engine.get(), &ChipEngine::dataReady, &rig.context, nullptr);
-    QObject::connect(rig.engine.get(), &ChipEngine::dataReady, &dispatcher,
-                     &AnswerDispatcher::dispatch);
-    TestEngine *engine = rig.engine.get();
-    QObject::connect(engine, &ChipEngine::connectionChanged, &dispatcher, [engine](bool up) {
-        if (up)
-            engine->queryIdentification();
-    });
-
-    rig.engine->start();
-    QVERIFY(QTest::qWaitFor([&] { return !rig.engine->adapterChecks().isEmpty(); }, 30000));
-    QVERIFY(QTest::qWaitFor([&] { return rig.firmware->servedBytes() == 8 + 8 + 2; }, 5000));
-    QTest::qWait(50);
-    QCOMPARE(rig.connects, 2);
-    QCOMPARE(rig.engine->toggles(), 1);
-    QCOMPARE(rig.engine->adapterChecks(), QList<int>{0});
-    QCOMPARE(rig.programmer.model().runningImage()->name, std::string("NAND image 2"));
-    QCOMPARE(host.take(), QStringList{"disconnected"});
-    const std::vector<std::string> commands = rig.firmware->commands();
-    QCOMPARE(QString::fromStdString(commands.back()),
-             QStringLiteral("10 00 00 01 00 00 00 00 00 00"));
-
-    // The adapter stops answering: reconnect with a fresh download.
-    rig.firmware->setAnswer(TestEngine::AdapterCheckCode, ScriptedFirmware::Bytes{0, 0});
-    rig.programmer.model().clearControlLog();
-    rig.engine->checkAdapter(AnswerDispatcher::NandProgrammer);
-    QVERIFY(QTest::qWaitFor([&] { return rig.connects == 3; }, 30000));
-    // The identification after this connection has not been answered yet.
-    rig.firmware->setAnswer(TestEngine::AdapterCheckCode, ScriptedFirmware::Bytes{1, 1});
-    QVERIFY(QTest::qWaitFor([&] { return rig.engine->adapterChecks().size() == 3; }, 5000));
-    QTest::qWait(100);
-    QCOMPARE(host.take(), QStringList{"disconnected"});
-    QCOMPARE(rig.engine->toggles(), 1);
-    bool downloaded = false;
-    for (const ControlRecord &record : rig.programmer.model().controlLog())
-        downloaded = downloaded || (record.setup.request == 0xA0 && !record.setup.isIn());
-    QVERIFY(downloaded);
-    QCOMPARE(rig.firmware->image(), std::string("NAND image 2"));
-    QCOMPARE(rig.disconnects, 0);
 }
 
 KORVANE_TEST_MAIN_WITH(QCoreApplication, TestAnswerDispatcher)

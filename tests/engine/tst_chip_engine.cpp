@@ -320,14 +320,14 @@ void TestChipEngine::baseCommands()
     QVERIFY(QTest::qWaitFor([&] { return rig.firmware->commands().size() == 4; }, 5000));
     QCOMPARE(lines(rig.firmware->commands()),
              (QStringList{"1d 05", "33 00", "29 00 00 00 00 00 00 00 00 00", "41 77"}));
-    const std::vector<EngineRequest> sent = rig.engine->sent();
+    const std::vector<TestEngine::Sent> sent = rig.engine->sent();
     QCOMPARE(sent.size(), std::size_t(4));
-    QCOMPARE(sent[0].length, 2);
-    QCOMPARE(sent[0].kind, quint8(0));
-    QCOMPARE(sent[0].answerLength, 0u);
-    QCOMPARE(sent[0].tag, -1);
-    QCOMPARE(sent[2].tag, 9);
-    QCOMPARE(sent[2].kind, quint8('H'));
+    QCOMPARE(sent[0].request.length, 2);
+    QCOMPARE(sent[0].request.kind, quint8(0));
+    QCOMPARE(sent[0].request.answerLength, 0u);
+    QCOMPARE(sent[0].request.tag, -1);
+    QCOMPARE(sent[2].request.tag, 9);
+    QCOMPARE(sent[2].request.kind, quint8('H'));
     QVERIFY(rig.waitForMessages(1));
     QCOMPARE(rig.received[0].tag, 9);
     QCOMPARE(rig.received[0].data, QByteArray("\xEC\xD3\x51\x95"));
@@ -415,9 +415,8 @@ void TestChipEngine::dataCommandsStreamTheirDescriptors()
     QCOMPARE(lines(rig.firmware->log()),
              (QStringList{"CMD 1c 88 13 00 00", "DATA 5000", "CMD 41 09"}));
     const ScriptedFirmware::Bytes data = rig.firmware->data();
-    QCOMPARE(data.size(), std::size_t(5000));
-    for (std::size_t i = 0; i < data.size(); ++i)
-        QCOMPARE(data[i], std::uint8_t(3 + i));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(data.data()), qsizetype(data.size())),
+             TestEngine::nodeBytes(3, 5000));
     QTRY_COMPARE(rig.progress.size(), 1);
     QCOMPARE(rig.progress.first(), qMakePair(3u, 5000u));
     QCOMPARE(rig.engine->outgoingCount(), 0);
@@ -449,7 +448,9 @@ void TestChipEngine::clearQueueDropsDescriptorsOfDroppedCommands()
     QVERIFY(QTest::qWaitFor([&] { return rig.firmware->log().size() == 3; }, 5000));
     QCOMPARE(lines(rig.firmware->log()),
              (QStringList{"CMD " + readCommand(16), "CMD 1c 40 00 00 00", "DATA 64"}));
-    QCOMPARE(rig.firmware->data().front(), std::uint8_t(7));
+    const ScriptedFirmware::Bytes data = rig.firmware->data();
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(data.data()), qsizetype(data.size())),
+             TestEngine::nodeBytes(7, 64));
 }
 
 void TestChipEngine::unplugDuringLongAnswerDropsQueueAndReconnects()

@@ -113,6 +113,9 @@ void TestEngineBase::defaultsOfANewEngine()
     QCOMPARE(engine.detectChip(), 0x81);
     QCOMPARE(engine.hook3(), 0);
     QVERIFY(engine.tryLockBuffer());
+    QVERIFY(engine.memoryNode(0));
+    QCOMPARE(engine.memoryNode(0)->name(), QStringLiteral("Test"));
+    QCOMPARE(engine.memoryNode(1), nullptr);
     engine.setChunkSize(0);
     QCOMPARE(engine.chunkSize(), 8192u);
     engine.setCapabilities(0xC9);
