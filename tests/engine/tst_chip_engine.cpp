@@ -1,8 +1,6 @@
 #include "EngineRig.h"
 #include "TestHome.h"
 
-#include <QElapsedTimer>
-#include <QPointer>
 #include <QTest>
 
 #include <chrono>
@@ -103,7 +101,6 @@ class TestChipEngine : public QObject
 private slots:
     void init();
 
-    void connectsWithoutDownloadWhenFirmwareRuns();
     void connectsAfterDownloadingItsImage();
     void identificationQueryReadsTheShortAnswerPipe();
     void longAnswerInChunksWithPacketTags();
@@ -113,35 +110,17 @@ private slots:
     void failedChunkReadIsDroppedAndTheRestRead();
     void pipeBaseOneReadsEveryAnswerFromIt();
     void baseCommands();
-    void delayPausesAndSendsNothing();
-    void longDelayIsSplit();
-    void markersArriveInQueueOrder();
-    void refusesMalformedRequests();
     void dataCommandsStreamTheirDescriptors();
     void clearQueueDropsDescriptorsOfDroppedCommands();
     void unplugDuringLongAnswerDropsQueueAndReconnects();
     void forceReconnectDownloadsAgain();
     void destructionWaitsForTheRunningRequest();
-    void destructionOfAnUnstartedEngine();
     void staysDisconnectedWithoutProgrammer();
 };
 
 void TestChipEngine::init()
 {
     QVERIFY2(UmockdevProgrammer::preloadActive(), "run with the umockdev preload (ctest does)");
-}
-
-void TestChipEngine::connectsWithoutDownloadWhenFirmwareRuns()
-{
-    EngineRig rig;
-    QVERIFY(rig.startConnected());
-    QTest::qWait(50);
-    QCOMPARE(rig.changes, QList<bool>{true});
-    QVERIFY(rig.engine->isConnected());
-    QCOMPARE(rig.engine->connectAttempts(), 1);
-    QVERIFY(!hasDownload(rig.programmer.model()));
-    QCOMPARE(rig.programmer.enumerationCount(), 1u);
-    QCOMPARE(rig.engine->linkPacketSize(), 512);
 }
 
 void TestChipEngine::connectsAfterDownloadingItsImage()
@@ -333,76 +312,6 @@ void TestChipEngine::baseCommands()
     QCOMPARE(rig.received[0].data, QByteArray("\xEC\xD3\x51\x95"));
 }
 
-void TestChipEngine::delayPausesAndSendsNothing()
-{
-    EngineRig rig;
-    QVERIFY(rig.startConnected());
-
-    QVERIFY(enqueuePlain(*rig.engine, 1));
-    const quint8 delay[10] = {0x2E, 0x01, 0xF4}; // 500 ms, big-endian
-    QVERIFY(rig.engine->enqueue(delay, 10, -1, 0, 0));
-    QVERIFY(enqueuePlain(*rig.engine, 2));
-    rig.engine->enqueueDelay(300);
-    QVERIFY(enqueuePlain(*rig.engine, 3));
-    QVERIFY(QTest::qWaitFor([&] { return rig.firmware->commands().size() == 3; }, 5000));
-    QTest::qWait(50);
-    QCOMPARE(lines(rig.firmware->commands()), (QStringList{"41 01", "41 02", "41 03"}));
-    const auto times = rig.firmware->commandTimes();
-    QVERIFY(times[1] - times[0] >= std::chrono::milliseconds(500));
-    QVERIFY(times[2] - times[1] >= std::chrono::milliseconds(300));
-    QVERIFY(rig.received.empty());
-}
-
-void TestChipEngine::longDelayIsSplit()
-{
-    EngineRig rig;
-    rig.engine->enqueueDelay(70000); // 65535 + 4465
-    QCOMPARE(rig.engine->queuedRequests(), 2);
-    rig.engine->enqueueDelay(0);
-    QCOMPARE(rig.engine->queuedRequests(), 3);
-    rig.engine->clearQueue();
-    QCOMPARE(rig.engine->queuedRequests(), 0);
-}
-
-void TestChipEngine::markersArriveInQueueOrder()
-{
-    EngineRig rig;
-    answerReads(*rig.firmware);
-    QVERIFY(rig.startConnected());
-
-    QVERIFY(enqueueRead(*rig.engine, 3, 4, 'A'));
-    rig.engine->enqueueMarker(7, 'M', 3);
-    QVERIFY(enqueueRead(*rig.engine, 4, 4, 'B'));
-    const quint8 marker[4] = {ChipEngine::MarkerCode, 1, 2, 3};
-    QVERIFY(rig.engine->enqueue(marker, 4, 8, 'N', 0));
-    QVERIFY(rig.waitForMessages(4));
-
-    QList<quint8> kinds;
-    for (const Received &r : rig.received)
-        kinds.append(r.kind);
-    QCOMPARE(kinds, (QList<quint8>{'A', 'M', 'B', 'N'}));
-    QCOMPARE(tags(rig.received), (QList<int>{3, 7, 4, 8}));
-    QCOMPARE(rig.received[1].data, QByteArray(3, '\0'));
-    QCOMPARE(rig.received[3].size, 0u);
-    QCOMPARE(lines(rig.firmware->commands()), (QStringList{readCommand(4), readCommand(4)}));
-}
-
-void TestChipEngine::refusesMalformedRequests()
-{
-    EngineRig rig;
-    quint8 bytes[EngineRequest::MaxBytes + 1] = {PlainCode};
-    QVERIFY(!rig.engine->enqueue(nullptr, 2, -1, 0, 0));
-    QVERIFY(!rig.engine->enqueue(bytes, 0, -1, 0, 0));
-    QVERIFY(!rig.engine->enqueue(bytes, -1, -1, 0, 0));
-    QVERIFY(!rig.engine->enqueue(bytes, EngineRequest::MaxBytes + 1, -1, 0, 0));
-    QCOMPARE(rig.engine->queuedRequests(), 0);
-    QVERIFY(!rig.engine->enqueueWithData(bytes, 0, -1, 0, 0,
-                                         std::make_unique<EngineMessage>(0, 16, 'D', false)));
-    QCOMPARE(rig.engine->outgoingCount(), 0);
-    QVERIFY(rig.engine->enqueue(bytes, EngineRequest::MaxBytes, -1, 0, 0));
-    QCOMPARE(rig.engine->queuedRequests(), 1);
-}
-
 void TestChipEngine::dataCommandsStreamTheirDescriptors()
 {
     EngineRig rig;
@@ -539,19 +448,6 @@ void TestChipEngine::destructionWaitsForTheRunningRequest()
     QCOMPARE(lines(rig.firmware->commands()), (QStringList{readCommand(1000)}));
     QCoreApplication::sendPostedEvents();
     QVERIFY(rig.received.empty());
-}
-
-void TestChipEngine::destructionOfAnUnstartedEngine()
-{
-    EngineRig rig;
-    auto *widget = new QObject;
-    QPointer<QObject> watch(widget);
-    rig.engine->setToolWidget(widget);
-    QCOMPARE(rig.engine->toolWidget(), widget);
-    QVERIFY(rig.engine->enqueueData(0, 10));
-    QVERIFY(enqueuePlain(*rig.engine, 1));
-    rig.engine.reset();
-    QVERIFY(watch.isNull());
 }
 
 void TestChipEngine::staysDisconnectedWithoutProgrammer()

@@ -4,6 +4,7 @@
 #include "TestHome.h"
 #include "UsbDriverTable.h"
 
+#include <QPointer>
 #include <QTest>
 
 // The base behaviours that need no programmer: range alignment, byte
@@ -20,6 +21,9 @@ private slots:
     void messageDescriptorHasNoData();
     void defaultsOfANewEngine();
     void unboundTableNeverConnects();
+    void longDelayIsSplit();
+    void refusesMalformedRequests();
+    void destructionOfAnUnstartedEngine();
 };
 
 void TestEngineBase::alignLength_data()
@@ -136,6 +140,54 @@ void TestEngineBase::unboundTableNeverConnects()
     QCOMPARE(changes, 0);
     QVERIFY(!engine.isConnected());
     QCOMPARE(engine.queuedRequests(), 1);
+}
+
+void TestEngineBase::longDelayIsSplit()
+{
+    UsbDriverTable table;
+    TestEngine engine(table);
+    engine.enqueueDelay(70000); // 65535 + 4465
+    QCOMPARE(engine.queuedRequests(), 2);
+    engine.enqueueDelay(0);
+    QCOMPARE(engine.queuedRequests(), 3);
+    engine.clearQueue();
+    QCOMPARE(engine.queuedRequests(), 0);
+}
+
+void TestEngineBase::refusesMalformedRequests()
+{
+    UsbDriverTable table;
+    TestEngine engine(table);
+    quint8 bytes[EngineRequest::MaxBytes + 1] = {0x41};
+    QVERIFY(!engine.enqueue(nullptr, 2, -1, 0, 0));
+    QVERIFY(!engine.enqueue(bytes, 0, -1, 0, 0));
+    QVERIFY(!engine.enqueue(bytes, -1, -1, 0, 0));
+    QVERIFY(!engine.enqueue(bytes, EngineRequest::MaxBytes + 1, -1, 0, 0));
+    QCOMPARE(engine.queuedRequests(), 0);
+    QVERIFY(!engine.enqueueWithData(bytes, 0, -1, 0, 0,
+                                    std::make_unique<EngineMessage>(0, 16, 'D', false)));
+    QCOMPARE(engine.outgoingCount(), 0);
+    QVERIFY(engine.enqueue(bytes, EngineRequest::MaxBytes, -1, 0, 0));
+    QCOMPARE(engine.queuedRequests(), 1);
+    QVERIFY(engine.enqueueData(3, 64));
+    QCOMPARE(engine.queuedRequests(), 2);
+    QCOMPARE(engine.outgoingCount(), 1);
+}
+
+// The queue, the outgoing list, the nodes and the tool widget go with the
+// engine (the sanitizer build sees any leak).
+void TestEngineBase::destructionOfAnUnstartedEngine()
+{
+    UsbDriverTable table;
+    auto engine = std::make_unique<TestEngine>(table);
+    auto *widget = new QObject;
+    QPointer<QObject> watch(widget);
+    engine->setToolWidget(widget);
+    QCOMPARE(engine->toolWidget(), widget);
+    QVERIFY(engine->enqueueData(0, 10));
+    engine->queryIdentification();
+    engine.reset();
+    QVERIFY(watch.isNull());
 }
 
 KORVANE_TEST_MAIN_WITH(QCoreApplication, TestEngineBase)
