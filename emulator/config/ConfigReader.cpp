@@ -261,7 +261,7 @@ bool readEepromKey(const Entry &e, chips::SpiEepromConfig &p)
     return true;
 }
 
-std::string check(ChipFamily family, const ChipBoardSpec &b)
+std::string check(ChipFamily family, const ChipBoardLayout &b)
 {
     switch (family) {
     case ChipFamily::SpiNor:
@@ -278,7 +278,7 @@ std::string check(ChipFamily family, const ChipBoardSpec &b)
 void readChip(const IniFile &ini, const std::string &folder, EmulatorConfig &c, bool &adapterGiven)
 {
     const Section *s = ini.section("chip");
-    ChipBoardSpec &b = c.board;
+    ChipBoardLayout &b = c.board;
     chips::NandChipConfig nand;
     unsigned chipEnables = 1;
     bool idGiven = false;
@@ -332,7 +332,7 @@ void readChip(const IniFile &ini, const std::string &folder, EmulatorConfig &c, 
     if (!idGiven && (b.family == ChipFamily::SpiNor || b.family == ChipFamily::DataFlash))
         throw ConfigError("[chip] needs the chip's id bytes", s ? s->line : 0);
 
-    for (unsigned ce = 0; ce < ChipBoardSpec::MaxChipEnables; ++ce) {
+    for (unsigned ce = 0; ce < ChipBoardLayout::MaxChipEnables; ++ce) {
         const std::string name = "ce" + std::to_string(ce);
         const Section *section = ini.section(name);
         if (section && b.family != ChipFamily::Nand)

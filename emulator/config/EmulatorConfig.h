@@ -14,7 +14,7 @@ struct EmulatorConfig
 {
     UsbConfig usb;
     FirmwareSettings firmware;
-    ChipBoardSpec board;
+    ChipBoardLayout board;
     // After an unplug fault the device stays away this long.
     unsigned replugDelayMs = 3000;
 };

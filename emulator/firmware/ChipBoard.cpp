@@ -22,16 +22,17 @@ const char *familyName(ChipFamily family)
     return "?";
 }
 
-ChipBoard::ChipBoard(const ChipBoardSpec &spec) : m_family(spec.family)
+ChipBoard::ChipBoard(const ChipBoardLayout &layout) : m_family(layout.family)
 {
     std::uint64_t bytes = 0;
-    switch (spec.family) {
+    switch (layout.family) {
     case ChipFamily::None:
         break;
     case ChipFamily::Nand:
-        if (spec.chipEnables.empty() || spec.chipEnables.size() > ChipBoardSpec::MaxChipEnables)
+        if (layout.chipEnables.empty() ||
+            layout.chipEnables.size() > ChipBoardLayout::MaxChipEnables)
             throw std::invalid_argument("a NAND board has 1 to 4 chip enables");
-        for (const auto &chip : spec.chipEnables) {
+        for (const auto &chip : layout.chipEnables) {
             if (!chip)
                 continue;
             const std::string problem = chip->check();
@@ -41,23 +42,23 @@ ChipBoard::ChipBoard(const ChipBoardSpec &spec) : m_family(spec.family)
         }
         break;
     case ChipFamily::SpiNor:
-        bytes = spec.nor.size;
+        bytes = layout.nor.size;
         break;
     case ChipFamily::DataFlash:
-        bytes = chips::DataFlash::imageBytes(spec.dataFlash);
+        bytes = chips::DataFlash::imageBytes(layout.dataFlash);
         break;
     case ChipFamily::Eeprom:
-        bytes = spec.eeprom.size;
+        bytes = layout.eeprom.size;
         break;
     }
     m_image = std::make_unique<chips::ImageFile>(
-        spec.family == ChipFamily::None ? std::string() : spec.imagePath, bytes);
+        layout.family == ChipFamily::None ? std::string() : layout.imagePath, bytes);
     std::uint64_t base = 0;
-    switch (spec.family) {
+    switch (layout.family) {
     case ChipFamily::None:
         break;
     case ChipFamily::Nand:
-        for (const auto &chip : spec.chipEnables) {
+        for (const auto &chip : layout.chipEnables) {
             if (!chip) {
                 m_nand.push_back(nullptr);
                 continue;
@@ -67,13 +68,13 @@ ChipBoard::ChipBoard(const ChipBoardSpec &spec) : m_family(spec.family)
         }
         break;
     case ChipFamily::SpiNor:
-        m_spi = std::make_unique<chips::SpiNorFlash>(spec.nor, *m_image, 0);
+        m_spi = std::make_unique<chips::SpiNorFlash>(layout.nor, *m_image, 0);
         break;
     case ChipFamily::DataFlash:
-        m_spi = std::make_unique<chips::DataFlash>(spec.dataFlash, *m_image, 0);
+        m_spi = std::make_unique<chips::DataFlash>(layout.dataFlash, *m_image, 0);
         break;
     case ChipFamily::Eeprom:
-        m_spi = std::make_unique<chips::SpiEeprom>(spec.eeprom, *m_image, 0);
+        m_spi = std::make_unique<chips::SpiEeprom>(layout.eeprom, *m_image, 0);
         break;
     }
 }

@@ -19,7 +19,7 @@ enum class ChipFamily { None, Nand, SpiNor, DataFlash, Eeprom };
 const char *familyName(ChipFamily family);
 
 // What sits in the programmer's socket.
-struct ChipBoardSpec
+struct ChipBoardLayout
 {
     static constexpr unsigned MaxChipEnables = 4;
 
@@ -41,7 +41,7 @@ class ChipBoard
 public:
     // Throws std::invalid_argument (a chip configuration it cannot build) or
     // std::runtime_error (the image file).
-    explicit ChipBoard(const ChipBoardSpec &spec);
+    explicit ChipBoard(const ChipBoardLayout &layout);
     ~ChipBoard();
 
     ChipFamily family() const { return m_family; }

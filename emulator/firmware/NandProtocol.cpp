@@ -64,7 +64,7 @@ bool NandProtocol::command(std::span<const std::uint8_t> packet)
         return true;
     case 0x36:
         requireLength(packet, 2);
-        if (packet[1] >= ChipBoardSpec::MaxChipEnables)
+        if (packet[1] >= ChipBoardLayout::MaxChipEnables)
             throw ProtocolError("chip enable " + std::to_string(packet[1]) + " out of range");
         m_chipEnable = packet[1];
         return true;

@@ -26,7 +26,7 @@ void putLe32(std::vector<std::uint8_t> &bytes, std::uint32_t value)
 
 ProgrammerFirmware::ProgrammerFirmware(FirmwareSettings settings, std::unique_ptr<ChipBoard> board)
     : m_settings(std::move(settings)), m_log(m_settings.logFile),
-      m_board(board ? std::move(board) : std::make_unique<ChipBoard>(ChipBoardSpec{})),
+      m_board(board ? std::move(board) : std::make_unique<ChipBoard>(ChipBoardLayout{})),
       m_clock(m_settings.realistic), m_context{*m_board, m_answers, m_clock, 512},
       m_readsUntilFailure(m_settings.failRead)
 {}
