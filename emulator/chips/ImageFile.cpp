@@ -132,6 +132,17 @@ void ImageFile::read(std::uint64_t offset, std::span<std::uint8_t> out) const
     std::fill(out.begin() + static_cast<std::ptrdiff_t>(inside), out.end(), std::uint8_t{0xFF});
 }
 
+void ImageFile::readWindow(std::uint64_t base, std::uint64_t length, std::uint64_t offset,
+                           std::span<std::uint8_t> out) const
+{
+    std::fill(out.begin(), out.end(), std::uint8_t{0xFF});
+    if (offset >= length)
+        return;
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), length - offset));
+    read(base + offset, out.first(n));
+}
+
 void ImageFile::program(std::uint64_t offset, std::span<const std::uint8_t> data)
 {
     if (offset >= m_size)

@@ -32,6 +32,10 @@ public:
 
     // Bytes [offset, offset + out.size()); bytes past the end read 0xFF.
     void read(std::uint64_t offset, std::span<std::uint8_t> out) const;
+    // Bytes [offset, offset + out.size()) of the part of the file that holds
+    // one chip, [base, base + length); bytes past that part read 0xFF.
+    void readWindow(std::uint64_t base, std::uint64_t length, std::uint64_t offset,
+                    std::span<std::uint8_t> out) const;
     // Flash programming: every byte becomes (old AND data); bits only clear.
     void program(std::uint64_t offset, std::span<const std::uint8_t> data);
     // Plain overwrite, as an EEPROM writes.

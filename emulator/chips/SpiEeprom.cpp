@@ -56,12 +56,7 @@ SpiEeprom::SpiEeprom(SpiEepromConfig config, ImageFile &image, std::uint64_t bas
 
 void SpiEeprom::contents(std::uint64_t offset, std::span<std::uint8_t> out) const
 {
-    std::fill(out.begin(), out.end(), std::uint8_t{0xFF});
-    if (offset >= m_config.size)
-        return;
-    const std::size_t n =
-        static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), m_config.size - offset));
-    m_image.read(m_base + offset, out.first(n));
+    m_image.readWindow(m_base, m_config.size, offset, out);
 }
 
 std::uint8_t SpiEeprom::status(Nanos now) const
