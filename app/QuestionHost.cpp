@@ -1,0 +1,3 @@
+#include "QuestionHost.h"
+
+QuestionHost::~QuestionHost() = default;
