@@ -1,6 +1,7 @@
 #include "AnswerDispatcher.h"
 
 #include "AnswerHost.h"
+#include "AnswerKind.h"
 #include "ChipEngine.h"
 #include "EngineMessage.h"
 #include "ProgramObjects.h"
@@ -15,15 +16,6 @@ enum UiTextIndex {
     FlashBlanked = 71,
     FlashNotBlank = 72,
     IncompatibleAdapter = 73,
-};
-
-enum Kind : quint8 {
-    OperationEnd = 'D',
-    BlankCheckResult = 'F',
-    Identification = 'I',
-    AdapterCheck = 'J',
-    Revision = 'S',
-    Unused = 'U',
 };
 
 constexpr uint RevisionBytesPerLine = 16;
@@ -64,22 +56,22 @@ void AnswerDispatcher::dispatch(EngineMessage *message)
     if (!owned)
         return;
     switch (owned->kind()) {
-    case OperationEnd:
+    case AnswerKind::OperationEnd:
         operationEnded(*owned);
         break;
-    case BlankCheckResult:
+    case AnswerKind::BlankCheckResult:
         blankCheckResult(*owned);
         break;
-    case Identification:
+    case AnswerKind::Identification:
         identification(*owned);
         break;
-    case AdapterCheck:
+    case AnswerKind::AdapterCheck:
         adapterCheck(*owned);
         break;
-    case Revision:
+    case AnswerKind::Revision:
         revision(*owned);
         break;
-    case Unused:
+    case AnswerKind::Unused:
         break;
     default:
         other(*owned);

@@ -133,6 +133,11 @@ void ChipEngine::initTarget() {}
 void ChipEngine::toggleBoardType() {}
 void ChipEngine::reportChipEnables() {}
 void ChipEngine::newChip() {}
+void ChipEngine::postReadStep() {}
+bool ChipEngine::postEraseStep()
+{
+    return true;
+}
 
 void ChipEngine::setChunkSize(uint bytes)
 {

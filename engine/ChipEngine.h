@@ -16,6 +16,7 @@
 #include <vector>
 
 class CMemoryNode;
+class OperationHost;
 class UsbDriverTable;
 struct FirmwareRecord;
 
@@ -135,6 +136,14 @@ public:
     virtual void toggleBoardType();
     virtual void reportChipEnables();
     virtual void newChip();
+    // Called by the main window when a read's progress has reached its end,
+    // before the job counts as ended (the NAND engine rebuilds its source
+    // table here). The base does nothing.
+    virtual void postReadStep();
+    // Called when an erase's progress has reached its end. Returns true
+    // when the erase job has ended with it; false when the engine goes on
+    // with a step of its own and ends the job later. The base: true.
+    virtual bool postEraseStep();
 
     // --- queue (GUI thread) -----------------------------------------------
     // Copies `length` (1 to 100) bytes into a new request at the end of the
@@ -173,6 +182,11 @@ public:
     int linkPacketSize() const { return m_packetSize.load(); }
     // Connection attempts the worker has made (start-up and reconnects).
     int connectAttempts() const { return m_connectAttempts.load(); }
+
+    // Where the engine's operations report to the user; null until the main
+    // window sets it. Not owned.
+    void setOperationHost(OperationHost *host) { m_host = host; }
+    OperationHost *operationHost() const { return m_host; }
 
     quint32 capabilities() const { return m_capabilities; }
     // A widget (as QObject) for the main window's tool bar, or null.
@@ -244,6 +258,7 @@ private:
     bool canSend() const;
 
     UsbDriverTable &m_usb;
+    OperationHost *m_host = nullptr; // GUI thread only
     int m_reconnectTimer = 0;
     std::atomic<const FirmwareRecord *> m_firmwareImage{nullptr};
     quint32 m_capabilities = DefaultCapabilities;

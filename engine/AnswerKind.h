@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QtGlobal>
+
+// The kinds of the programmer's answers: single letters that say what an
+// answer is. The same codes name the jobs between the console, the main
+// window and the engines (a read is job 'A', an erase job 'G', ...).
+namespace AnswerKind {
+enum : quint8 {
+    Read = 'A',
+    Verify = 'B',
+    OperationEnd = 'D', // also the program job
+    BlankCheckResult = 'F',
+    Erase = 'G',
+    ChipId = 'H', // also the detect job
+    Identification = 'I',
+    AdapterCheck = 'J',
+    BlankCheck = 'K',
+    Revision = 'S',
+    Unused = 'U',
+};
+} // namespace AnswerKind
+
+// What a command or an engine operation returns: one of these, or the code
+// of the job it started (an AnswerKind).
+namespace CommandStatus {
+enum : int {
+    Failed = 0x80,
+    Done = 0x81,
+    Error = 0x82,
+};
+} // namespace CommandStatus
+
+// The job codes of the chip operations.
+namespace JobCode {
+enum : int {
+    Read = AnswerKind::Read,
+    Verify = AnswerKind::Verify,
+    Program = AnswerKind::OperationEnd,
+    Erase = AnswerKind::Erase,
+    Detect = AnswerKind::ChipId,
+    BlankCheck = AnswerKind::BlankCheck,
+};
+} // namespace JobCode

@@ -1,0 +1,128 @@
+#include "ConnectionEngine.h"
+
+#include "AnswerKind.h"
+#include "CDeviceItem.h"
+#include "OperationHost.h"
+#include "Settings.h"
+
+namespace {
+
+FirmwareImageId imageFor(const CDeviceItem &record, Settings &settings)
+{
+    if (record.kind == CDeviceItem::NandKind)
+        return FirmwareSelection::nand(settings);
+    int algo = record.algo;
+    return FirmwareSelection::spi(algo);
+}
+
+QString familyName(const CDeviceItem &record)
+{
+    return record.kind == CDeviceItem::NandKind ? QStringLiteral("Nand") : QStringLiteral("SPI");
+}
+
+} // namespace
+
+ConnectionEngine::ConnectionEngine(UsbDriverTable &usb, const CDeviceItem &record,
+                                   Settings &settings, QObject *parent)
+    : ChipEngine(usb, parent), m_record(record), m_settings(settings),
+      m_image(imageFor(record, settings))
+{
+    setFirmwareRecords(firmwareImage(m_image).records);
+}
+
+ConnectionEngine::~ConnectionEngine()
+{
+    shutdown();
+}
+
+int ConnectionEngine::notAvailable(const QString &operation)
+{
+    if (operationHost())
+        operationHost()->appendLog(familyName(m_record) +
+                                   QStringLiteral(" engine not available: ") + operation +
+                                   QStringLiteral(" not run"));
+    return CommandStatus::Failed;
+}
+
+void ConnectionEngine::packetSent(const EngineRequest &) {}
+
+void ConnectionEngine::checkAdapter(int) {}
+
+void ConnectionEngine::writeLE32(quint8 *destination, quint32 value)
+{
+    for (int i = 0; i < 4; ++i)
+        destination[i] = quint8(value >> (8 * i));
+}
+
+int ConnectionEngine::startRead(quint64, quint64, int operation)
+{
+    switch (operation) {
+    case JobCode::Verify:
+        return notAvailable(QStringLiteral("verify"));
+    case JobCode::BlankCheck:
+        return notAvailable(QStringLiteral("blank check"));
+    default:
+        return notAvailable(QStringLiteral("read"));
+    }
+}
+
+int ConnectionEngine::startErase(quint64, quint64)
+{
+    return notAvailable(QStringLiteral("erase"));
+}
+
+int ConnectionEngine::startProgram(quint64, quint64)
+{
+    return notAvailable(QStringLiteral("program"));
+}
+
+quint64 ConnectionEngine::normalizeRange(quint64 &start, quint64 &length)
+{
+    const quint64 size = m_record.size;
+    if (length == 0 || start >= size) {
+        start = 0;
+        length = size;
+    } else if (length > size - start) {
+        length = size - start;
+    }
+    return length;
+}
+
+void ConnectionEngine::queryChipIdentification(int) {}
+
+int ConnectionEngine::detectChip()
+{
+    return notAvailable(QStringLiteral("detect"));
+}
+
+CMemoryNode *ConnectionEngine::memoryNode(int)
+{
+    return nullptr;
+}
+
+bool ConnectionEngine::handleReply(EngineMessage &)
+{
+    return false;
+}
+
+void ConnectionEngine::loadImage(const QString &)
+{
+    notAvailable(QStringLiteral("load"));
+}
+
+void ConnectionEngine::saveImage(const QString &, const QString &)
+{
+    notAvailable(QStringLiteral("save"));
+}
+
+void ConnectionEngine::setSpeed(int) {}
+
+void ConnectionEngine::toggleBoardType()
+{
+    if (m_record.kind != CDeviceItem::NandKind)
+        return;
+    const bool boardType = !m_settings.boolean(Settings::BoardType, false);
+    m_settings.setBoolean(Settings::BoardType, boardType);
+    m_image = FirmwareSelection::nand(boardType);
+    setFirmwareRecords(firmwareImage(m_image).records);
+}

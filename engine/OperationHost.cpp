@@ -1,0 +1,3 @@
+#include "OperationHost.h"
+
+OperationHost::~OperationHost() = default;

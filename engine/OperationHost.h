@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+class CMemoryNode;
+class QuestionHost;
+struct BadBlockSkip;
+
+// What the chip engines need from the main window while an operation runs:
+// the progress entries (values count link packets, erase values pages or
+// sectors), the message log, the views of their memory nodes, and the user's
+// answers. The main window implements it; tests replace it.
+class OperationHost
+{
+public:
+    virtual ~OperationHost();
+
+    // An operation starts at progress value `start` and ends at start +
+    // count (start + 1 for a count of 0).
+    virtual void beginProgress(uint start, uint count) = 0;
+    // True while an operation runs (between beginProgress and its end, a
+    // Stop or a lost connection).
+    virtual bool operationRunning() const = 0;
+    virtual void showReadProgress(uint value) = 0;
+    // A read chunk of `count` packets at `position` went into `node`.
+    virtual void showChunkProgress(uint position, uint count, CMemoryNode *node) = 0;
+    // A verify chunk: `size` bytes read from the chip at node address
+    // `address`, compared with `node`; a mismatch stops the operation.
+    virtual void showVerifyProgress(uint position, uint count, CMemoryNode *node, quint64 address,
+                                    const quint8 *chipData, quint64 size,
+                                    const BadBlockSkip *badBlocks) = 0;
+    // A blank-check chunk and the engine's verdict on it.
+    virtual void showBlankProgress(uint position, uint count, bool blank) = 0;
+    // Erase progress at `value`, counted like the start given to
+    // beginProgress.
+    virtual void showEraseProgress(uint value) = 0;
+    virtual void appendLog(const QString &line) = 0;
+    // The node's contents or size changed: its views recompute and repaint.
+    virtual void refreshNodeView(CMemoryNode *node) = 0;
+    // Selects the target named `name` shortly (after the current event).
+    virtual void setTarget(const QString &name) = 0;
+    virtual QuestionHost &questions() = 0;
+};
