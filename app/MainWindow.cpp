@@ -1,116 +1,198 @@
 #include "MainWindow.h"
 
+#include "AnswerDispatcher.h"
+#include "AnswerKind.h"
 #include "ApplicationFolders.h"
+#include "CDeviceFamily.h"
+#include "CDeviceItem.h"
+#include "CMemoryNode.h"
+#include "CatalogueFiles.h"
+#include "ChipEngine.h"
+#include "ConsoleFont.h"
+#include "DeviceSelection.h"
+#include "DialogQuestions.h"
+#include "EngineFactory.h"
 #include "LanguageDialog.h"
+#include "LanguageFiles.h"
+#include "MainActions.h"
 #include "ProgramObjects.h"
+#include "RecentList.h"
+#include "StatusBarWidgets.h"
+#include "UiTextId.h"
 #include "UsbDriverTable.h"
 #include "WindowGeometry.h"
+#include "WindowTexts.h"
+#include "WorkingFolderPanel.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QMenuBar>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QScreen>
+#include <QSlider>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QThread>
+#include <QToolBar>
 #include <QUrl>
-#include <algorithm>
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), m_target(settings())
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr int SetTargetDelayMs = 10;
+constexpr int HighDpiMinimum = 120;
+constexpr int HighSpeedPacketSize = 512;
+const QString ImageFilter = QStringLiteral("Binary files (*.bin);;All files (*.*)");
+
+} // namespace
+
+MainWindow::MainWindow(QuestionHost *questions, QWidget *parent)
+    : QMainWindow(parent), m_target(settings()),
+      m_openUrl([](const QUrl &url) { return QDesktopServices::openUrl(url); })
 {
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    m_highDpi = screen && screen->logicalDotsPerInchX() >= HighDpiMinimum;
+    if (!questions) {
+        m_ownQuestions = std::make_unique<DialogQuestions>(this, m_catalogue, m_highDpi);
+        questions = m_ownQuestions.get();
+    }
+    m_questions = questions;
+    m_dispatcher = std::make_unique<AnswerDispatcher>(*this);
+
     UsbDriverTable::instance().bind();
+    // The shipped translations and catalogue, where the user has none.
+    LanguageFiles::installShipped();
+    CatalogueFiles::installShipped();
     const QString language = settings().string(Settings::LanguageFile);
     if (!language.isEmpty())
         uiText().loadTranslation(language);
 
-    buildActions();
-    buildLayout();
+    setWindowIcon(QIcon(QStringLiteral(":/images/usbprog.png")));
+    m_actions = new MainActions(*this);
     m_target.restore();
     setScriptFolderOverride(m_target.scriptDir);
-    restoreGeometry();
+    // Without a folder of its own or a recent file, the data folder.
+    if (m_target.workingFolder.isEmpty()) {
+        m_target.workingFolder = applicationFolder(DataFolder);
+        QDir().mkpath(m_target.workingFolder);
+    }
+    buildLayout();
+    connectActions();
+    m_actions->setRecentFiles(settings().list(Settings::RecentFileList));
+    m_actions->setRecentTargets(settings().list(Settings::RecentTargetList));
+    restoreWindowGeometry();
     setWindowTitle(titleText());
+    engineActionsOff();
+    applyCapabilities();
+
+    loadCatalogue();
+    selectStartTarget();
+
+    m_pleaseWait =
+        new QMessageBox(QMessageBox::Information, ProgramObjects::productName(),
+                        uiText().text(UiTextId::PleaseWait), QMessageBox::NoButton, this);
+    m_pleaseWait->setModal(false);
 }
 
 MainWindow::~MainWindow()
 {
     saveWindowSettings();
+    setLogFile(false, QString());
+    deleteEngine();
+    // The chosen devices point into the catalogue, which goes with the window.
+    DeviceSelection::resetChosenDevices();
+    delete m_pleaseWait;
+    m_pleaseWait = nullptr;
     UsbDriverTable::instance().unbind();
 }
 
-QStringList MainWindow::usbStatusTexts()
-{
-    QStringList texts{uiText().text(52), uiText().text(53), uiText().text(54)};
-    qsizetype longest = 0;
-    for (const QString &text : std::as_const(texts))
-        longest = std::max(longest, text.size());
-    for (QString &text : texts)
-        text = text.leftJustified(longest, QLatin1Char(' '));
-    return texts;
-}
-
-QString MainWindow::titleText() const
-{
-    return ProgramObjects::productName() + QLatin1Char(' ') + ProgramObjects::version() +
-           QStringLiteral("  ");
-}
-
-void MainWindow::buildActions()
-{
-    UiText &texts = uiText();
-
-    m_fileMenu = menuBar()->addMenu(QString());
-    texts.registerMenu(m_fileMenu, 0);
-    m_exitAction = new QAction(this);
-    m_exitAction->setShortcut(QKeySequence::Quit);
-    texts.registerAction(m_exitAction, 1, 2);
-    connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
-    m_fileMenu->addAction(m_exitAction);
-
-    m_toolsMenu = menuBar()->addMenu(QString());
-    texts.registerMenu(m_toolsMenu, 9);
-    m_languageAction = new QAction(this);
-    texts.registerAction(m_languageAction, 108, 109);
-    connect(m_languageAction, &QAction::triggered, this, &MainWindow::chooseLanguage);
-    m_toolsMenu->addAction(m_languageAction);
-
-    m_helpMenu = menuBar()->addMenu(QString());
-    texts.registerMenu(m_helpMenu, 27);
-    auto *configFolder = new QAction(this);
-    texts.registerAction(configFolder, 30, 31);
-    connect(configFolder, &QAction::triggered, this, [] {
-        QDesktopServices::openUrl(QUrl(QStringLiteral("file:///") +
-                                       QDir::toNativeSeparators(applicationFolder(ConfigFolder))));
-    });
-    m_helpMenu->addAction(configFolder);
-}
+// --- construction ---------------------------------------------------------
 
 void MainWindow::buildLayout()
 {
     m_log = new QPlainTextEdit(this);
     m_log->setReadOnly(true);
+    m_log->setFont(consoleFont(m_highDpi));
     m_tabs = new QTabWidget(this);
-    m_tabs->addTab(m_log, uiText().text(76));
+    m_tabs->addTab(m_log, uiText().text(UiTextId::MessageLog));
 
     m_vertical = new QSplitter(Qt::Vertical, this);
     m_vertical->addWidget(m_tabs);
-    m_vertical->addWidget(new QWidget(m_vertical)); // the command console's place
+    auto *consoleArea = new QWidget(m_vertical);
+    consoleArea->setObjectName(QStringLiteral("consoleArea"));
+    m_vertical->addWidget(consoleArea);
 
+    m_panel = new WorkingFolderPanel(m_questions, m_highDpi, this);
+    m_panel->setFolder(m_target.workingFolder);
     m_horizontal = new QSplitter(Qt::Horizontal, this);
-    m_horizontal->addWidget(new QWidget(m_horizontal)); // the working-folder panel's place
+    m_horizontal->addWidget(m_panel);
     m_horizontal->addWidget(m_vertical);
     setCentralWidget(m_horizontal);
 
-    m_usbStatus = new QLabel(usbStatusTexts().first(), this);
-    m_usbStatus->setStyleSheet(
-        QStringLiteral("QLabel {border: 1px solid grey; border-radius: 0px;height: 12px;}"));
-    statusBar()->addWidget(m_usbStatus);
+    m_status = new StatusBarWidgets(*statusBar());
 }
 
-void MainWindow::restoreGeometry()
+void MainWindow::connectActions()
+{
+    MainActions &a = *m_actions;
+    connect(a.clear, &QAction::triggered, this, [this] { issueCommand(QStringLiteral("cls")); });
+    connect(a.open, &QAction::triggered, this, [this] { issueCommand(QStringLiteral("load")); });
+    connect(a.save, &QAction::triggered, this, &MainWindow::saveCurrentTab);
+    connect(a.exit, &QAction::triggered, this, &QWidget::close);
+    connect(a.selectDevice, &QAction::triggered, this, &MainWindow::chooseDevice);
+    connect(a.detect, &QAction::triggered, this,
+            [this] { issueCommand(QStringLiteral("detect")); });
+    connect(a.read, &QAction::triggered, this, [this] { issueCommand(QStringLiteral("read ")); });
+    connect(a.verify, &QAction::triggered, this,
+            [this] { issueCommand(QStringLiteral("verify ")); });
+    connect(a.blankCheck, &QAction::triggered, this,
+            [this] { issueCommand(QStringLiteral("blkchk ")); });
+    connect(a.erase, &QAction::triggered, this,
+            [this] { confirmThen(UiTextId::ConfirmErase, QStringLiteral("erase ")); });
+    connect(a.write, &QAction::triggered, this,
+            [this] { confirmThen(UiTextId::ConfirmProgram, QStringLiteral("program ")); });
+    connect(a.smartCopy, &QAction::triggered, this,
+            [this] { confirmThen(UiTextId::ConfirmProgram, QStringLiteral("smtcpy")); });
+    connect(a.stop, &QAction::triggered, this, &MainWindow::stopOperation);
+    connect(a.language, &QAction::triggered, this, &MainWindow::chooseLanguage);
+    connect(a.editDeviceFile, &QAction::triggered, this, &MainWindow::editDeviceFile);
+    connect(a.multipleReadCorrection, &QAction::triggered, this,
+            [this] { issueCommand(QStringLiteral("mfc")); });
+    connect(a.newChip, &QAction::triggered, this, [this] {
+        if (m_engine)
+            m_engine->newChip();
+    });
+    connect(a.configFolder, &QAction::triggered, this, &MainWindow::openConfigFolder);
+    connect(a.about, &QAction::triggered, this, [this] { m_questions->showAbout(); });
+    connect(a.recentFiles, &QMenu::triggered, this,
+            [this](QAction *action) { openFile(action->data().toString()); });
+    connect(a.recentTargets, &QMenu::triggered, this,
+            [this](QAction *action) { selectTarget(action->data().toString()); });
+    // Custom device definitions come with their own dialogs; until then the
+    // submenu shows what will be there.
+    a.newNandFlash->setEnabled(false);
+    a.newSpiFlash->setEnabled(false);
+
+    connect(m_status->speed, &QSlider::valueChanged, this, &MainWindow::speedChanged);
+    connect(m_panel, &WorkingFolderPanel::fileOpened, this, &MainWindow::openFile);
+    connect(m_panel, &WorkingFolderPanel::folderChosen, this, &MainWindow::setWorkingFolder);
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this] {
+        if (m_tabs->currentWidget() == m_log)
+            statusBar()->clearMessage();
+    });
+}
+
+void MainWindow::restoreWindowGeometry()
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
     const int desktopHeight = screen ? screen->virtualGeometry().height() : 768;
@@ -134,11 +216,428 @@ void MainWindow::saveWindowSettings()
         m_target.save();
 }
 
+void MainWindow::loadCatalogue()
+{
+    m_catalogue.setLog([this](const QString &line) { appendLog(line); });
+    m_catalogue.setChooser(
+        [this](const QStringList &names) { return m_questions->chooseAmong(names); });
+    DeviceSelection::resetChosenDevices();
+    m_catalogue.load();
+}
+
+void MainWindow::selectStartTarget()
+{
+    const QString name = m_target.targetName;
+    if (!name.isEmpty() && m_catalogue.findByName(name)) {
+        selectTarget(name);
+        return;
+    }
+    chooseDevice();
+}
+
+// --- targets and engines -----------------------------------------------------
+
+bool MainWindow::bufferBusy()
+{
+    // NAND operations do not hold the buffer lock: a running operation
+    // counts as busy too.
+    if (m_progress.running())
+        return true;
+    if (!m_engine)
+        return false;
+    if (!m_engine->tryLockBuffer())
+        return true;
+    m_engine->unlockBuffer();
+    return false;
+}
+
+bool MainWindow::selectTarget(const QString &name)
+{
+    if (bufferBusy()) {
+        appendLog(uiText().text(UiTextId::Busy));
+        return false;
+    }
+    CDeviceItem *record = m_catalogue.findByName(name);
+    if (!record || name.isEmpty()) {
+        appendLog(uiText().text(UiTextId::TargetNotExist) + QLatin1Char(' ') + name);
+        return false;
+    }
+    // The console's state belongs to the old engine's commands.
+    deleteEngine();
+    m_connectedDisplay = false;
+
+    m_status->showUsbState(WindowTexts::NotConnected);
+    m_actions->nandMenu->setTitle(QString());
+
+    m_record = record;
+    m_target.changeTarget(name);
+    setScriptFolderOverride(m_target.scriptDir);
+    m_actions->setRecentTargets(
+        RecentList::add(settings(), Settings::RecentTargetList, record->name));
+    m_panel->setFolder(m_target.workingFolder);
+    createEngine(*record);
+
+    setWindowTitle(titleText());
+    appendLog(WindowTexts::productLine());
+    appendLog(uiText().text(UiTextId::TargetPrefix) + record->displayName());
+    m_engine->reportChipEnables();
+    return true;
+}
+
+void MainWindow::deleteEngine()
+{
+    if (!m_engine)
+        return;
+    m_progress.stop();
+    m_runningJob = 0;
+    m_status->progress->setValue(0);
+    // The tool bar's action owns the engine's widget from now on; deleting
+    // it here leaves the engine's weak pointer to the widget empty.
+    if (m_toolAction) {
+        m_actions->engineToolBar->removeAction(m_toolAction);
+        delete m_toolAction;
+    }
+    m_dispatcher->setEngine(nullptr);
+    disconnect(m_engine.get(), nullptr, this, nullptr);
+    m_engine.reset();
+    engineActionsOff();
+}
+
+void MainWindow::engineActionsOff()
+{
+    // What an engine set up goes with it.
+    m_actions->save->setVisible(true);
+    m_actions->nandMenu->setTitle(QString());
+    m_actions->nandMenu->setEnabled(false);
+    m_actions->multipleReadCorrection->setEnabled(false);
+    m_actions->newChip->setEnabled(false);
+    m_actions->smartCopy->setVisible(false);
+}
+
+void MainWindow::createEngine(CDeviceItem &record)
+{
+    m_engine = EngineFactory::create(record, UsbDriverTable::instance(), settings());
+    ChipEngine *engine = m_engine.get();
+    engine->setOperationHost(this);
+    installNodeHooks();
+    m_dispatcher->setEngine(engine);
+
+    const bool nand = record.kind == CDeviceItem::NandKind;
+    m_actions->nandMenu->setTitle(nand ? QStringLiteral("Nand") : QString());
+    m_actions->nandMenu->setEnabled(nand);
+    m_actions->multipleReadCorrection->setEnabled(nand);
+    m_actions->newChip->setEnabled(nand);
+    m_actions->smartCopy->setVisible(nand);
+    applyCapabilities();
+
+    // The engine emits its signals on the GUI thread, after the worker has
+    // handed them over, so these connections run in order and no answer of
+    // a deleted engine is left in the event queue.
+    connect(engine, &ChipEngine::connectionChanged, this, &MainWindow::connectionChanged);
+    connect(engine, &ChipEngine::dataReady, m_dispatcher.get(), &AnswerDispatcher::dispatch);
+    connect(engine, &ChipEngine::progress, this, &MainWindow::showWriteProgress);
+
+    if (QWidget *tool = qobject_cast<QWidget *>(engine->toolWidget())) {
+        m_toolAction = m_actions->engineToolBar->addWidget(tool);
+        m_actions->engineToolBar->show();
+    } else if (!nand) {
+        m_actions->engineToolBar->hide();
+    } else {
+        m_actions->engineToolBar->show();
+    }
+    engine->start(QThread::InheritPriority);
+}
+
+void MainWindow::installNodeHooks()
+{
+    for (int i = 0; i < 2; ++i) {
+        CMemoryNode *node = m_engine->memoryNode(i);
+        if (!node)
+            continue;
+        MemoryNodeHooks hooks;
+        hooks.log = [this](const QString &line) { appendLog(line); };
+        hooks.contentsChanged = [this](CMemoryNode *changed) { refreshNodeView(changed); };
+        hooks.askSaveFileName = [this](const QString &caption, const QString &filter) {
+            return m_questions->chooseSaveFile(caption, m_target.workingFolder, filter);
+        };
+        hooks.rememberFile = [this](const QString &fileName) { rememberFile(fileName); };
+        node->setHooks(std::move(hooks));
+    }
+}
+
+void MainWindow::applyCapabilities()
+{
+    const CapabilityActions enabled =
+        CapabilityActions::from(m_engine ? m_engine->capabilities() : 0);
+    m_actions->detect->setEnabled(enabled.detect);
+    m_actions->erase->setEnabled(enabled.erase);
+    m_actions->blankCheck->setEnabled(enabled.blankCheck);
+}
+
+void MainWindow::setTarget(const QString &name)
+{
+    if (name == m_target.targetName)
+        return;
+    m_pendingTarget = name;
+    if (m_engine)
+        m_engine->clearQueue();
+    QTimer::singleShot(SetTargetDelayMs, this, [this] {
+        if (!m_pendingTarget.isEmpty())
+            selectTarget(std::exchange(m_pendingTarget, QString()));
+    });
+}
+
+void MainWindow::chooseDevice()
+{
+    if (bufferBusy()) {
+        appendLog(uiText().text(UiTextId::Busy));
+        return;
+    }
+    const QString name = m_questions->chooseDevice();
+    if (!name.isEmpty() && name != m_target.targetName)
+        selectTarget(name);
+}
+
+void MainWindow::openDeviceDialog()
+{
+    chooseDevice();
+}
+
+// --- connection ----------------------------------------------------------------
+
+void MainWindow::connectionChanged(bool connected)
+{
+    if (!connected) {
+        showDisconnected();
+        return;
+    }
+    const bool highSpeed = m_engine && m_engine->linkPacketSize() == HighSpeedPacketSize;
+    m_status->showUsbState(highSpeed ? WindowTexts::HighSpeed : WindowTexts::FullSpeed);
+    m_connectedDisplay = true;
+    if (!m_engine)
+        return;
+    m_engine->queryIdentification();
+    const int speed =
+        std::clamp(m_record ? m_record->speed : int(StatusBarWidgets::SpeedMaximum),
+                   int(StatusBarWidgets::SpeedMinimum), int(StatusBarWidgets::SpeedMaximum));
+    m_status->setSpeedQuietly(speed);
+    speedChanged(speed);
+    if (m_engine->tryLockBuffer())
+        m_engine->unlockBuffer();
+    m_engine->initTarget();
+    runAutoScript();
+}
+
+void MainWindow::showDisconnected()
+{
+    m_status->showUsbState(WindowTexts::NotConnected);
+    setWindowTitle(titleText());
+    // Operations are refused until the programmer is back, and the one that
+    // ran has ended with the connection.
+    m_connectedDisplay = false;
+    if (m_progress.running()) {
+        m_progress.stop();
+        m_status->progress->setValue(0);
+        failRunningJob();
+    }
+}
+
+void MainWindow::runAutoScript()
+{
+    // The script engine runs "<target>.usp" here when "Auto Script" is on.
+}
+
+void MainWindow::speedChanged(int value)
+{
+    if (m_engine)
+        m_engine->setSpeed(value);
+}
+
+// --- operations ------------------------------------------------------------------
+
+int MainWindow::startOperation(quint64 start, quint64 length, int operation)
+{
+    if (!m_engine || !m_connectedDisplay || !m_engine->isConnected() || m_progress.running()) {
+        appendLog(uiText().text(UiTextId::Busy));
+        return CommandStatus::Failed;
+    }
+    const int result = m_engine->startRead(start, length, operation);
+    if (result != CommandStatus::Failed && result != CommandStatus::Done &&
+        result != CommandStatus::Error)
+        m_runningJob = operation;
+    return result;
+}
+
+void MainWindow::stopOperation()
+{
+    const bool wasRunning = m_progress.running();
+    m_progress.stop();
+    if (!m_engine)
+        return;
+    const bool locked = m_engine->tryLockBuffer();
+    m_engine->clearQueue();
+    if (locked)
+        m_engine->unlockBuffer();
+    m_status->progress->setValue(0);
+    m_engine->sendOperationEnd(0);
+    if (wasRunning)
+        failRunningJob();
+}
+
+void MainWindow::failRunningJob()
+{
+    const int job = std::exchange(m_runningJob, 0);
+    if (job != 0)
+        emit jobFailed(job);
+}
+
+void MainWindow::issueCommand(const QString &line)
+{
+    // The console echoes the line and runs its command.
+    appendLog(QStringLiteral("-") + line);
+    emit commandIssued(line);
+}
+
+void MainWindow::confirmThen(int questionId, const QString &line)
+{
+    if (m_questions->confirm(uiText().text(UiTextId::WarningTitle), uiText().text(questionId)))
+        issueCommand(line);
+}
+
+void MainWindow::resumeOnJob(int kind)
+{
+    if (kind == m_runningJob)
+        m_runningJob = 0;
+    emit jobEnded(kind);
+}
+
+// --- progress ----------------------------------------------------------------------
+
+void MainWindow::beginProgress(uint start, uint count)
+{
+    m_progress.begin(start, count);
+    m_status->progress->setRange(0, m_progress.barMaximum());
+    m_status->progress->setValue(0);
+    m_clock.start();
+}
+
+qint64 MainWindow::operationElapsedMs() const
+{
+    return m_clock.isValid() ? m_clock.elapsed() : 0;
+}
+
+void MainWindow::display(const OperationProgress::Update &update)
+{
+    if (update.setBar)
+        m_status->progress->setValue(update.barValue);
+    if (!update.status.isEmpty())
+        statusBar()->showMessage(update.status);
+    if (!update.log.isEmpty())
+        appendLog(update.log);
+}
+
+void MainWindow::showReadProgress(uint value)
+{
+    const int packet = m_engine ? m_engine->linkPacketSize() : 0;
+    display(m_progress.reached(value, operationElapsedMs(), packet));
+}
+
+void MainWindow::showChunkProgress(uint position, uint count, CMemoryNode *node)
+{
+    const int packet = m_engine ? m_engine->linkPacketSize() : 0;
+    const OperationProgress::Update update =
+        m_progress.reached(position + count, operationElapsedMs(), packet);
+    display(update);
+    if (update.setBar || update.ended)
+        refreshNodeView(node);
+    if (!update.ended)
+        return;
+    if (m_engine)
+        m_engine->postReadStep();
+    resumeOnJob(JobCode::Read);
+}
+
+void MainWindow::showVerifyProgress(uint position, uint count, CMemoryNode *node, quint64 address,
+                                    const quint8 *chipData, quint64 size,
+                                    const BadBlockSkip *badBlocks)
+{
+    if (!m_progress.running())
+        return;
+    if (node && !node->Compare(address, size, chipData, badBlocks)) {
+        stopOperation();
+        return;
+    }
+    const int packet = m_engine ? m_engine->linkPacketSize() : 0;
+    const OperationProgress::Update update =
+        m_progress.reached(position + count, operationElapsedMs(), packet);
+    display(update);
+    if (!update.ended)
+        return;
+    appendLog(uiText().text(UiTextId::CompareDataOk));
+    resumeOnJob(JobCode::Verify);
+}
+
+void MainWindow::showBlankProgress(uint position, uint count, bool blank)
+{
+    if (!m_progress.running())
+        return;
+    if (!blank) {
+        stopOperation();
+        return;
+    }
+    const int packet = m_engine ? m_engine->linkPacketSize() : 0;
+    const OperationProgress::Update update =
+        m_progress.reached(position + count, operationElapsedMs(), packet);
+    display(update);
+    if (!update.ended)
+        return;
+    appendLog(uiText().text(UiTextId::FlashBlanked));
+    resumeOnJob(JobCode::BlankCheck);
+}
+
+void MainWindow::showEraseProgress(uint value)
+{
+    const OperationProgress::Update update = m_progress.erased(value, operationElapsedMs());
+    display(update);
+    if (update.ended && (!m_engine || m_engine->postEraseStep()))
+        resumeOnJob(JobCode::Erase);
+}
+
+void MainWindow::showWriteProgress(uint a, uint b)
+{
+    const int packet = m_engine ? m_engine->linkPacketSize() : 0;
+    const OperationProgress::Update update = m_progress.written(a, b, operationElapsedMs(), packet);
+    display(update);
+    if (update.ended && m_engine && m_engine->tryLockBuffer())
+        m_engine->unlockBuffer();
+}
+
+void MainWindow::refreshNodeView(CMemoryNode *)
+{
+    // The memory tabs' views recompute their extent here.
+}
+
+// --- log -----------------------------------------------------------------------------
+
 void MainWindow::appendLog(const QString &text)
 {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(
+            this, [this, text] { appendLog(text); }, Qt::QueuedConnection);
+        return;
+    }
     m_log->appendPlainText(text);
+    m_logFile.write(text);
     if (m_tabs->currentWidget() != m_log)
         statusBar()->showMessage(text);
+}
+
+void MainWindow::setLogFile(bool enable, const QString &fileName)
+{
+    m_logFile.close();
+    if (enable && !m_logFile.open(applicationFolder(TempFolder) + fileName))
+        appendLog(applicationFolder(TempFolder) + fileName + QLatin1Char(' ') +
+                  uiText().text(UiTextId::FileError));
 }
 
 QString MainWindow::logText() const
@@ -146,11 +645,83 @@ QString MainWindow::logText() const
     return m_log->toPlainText();
 }
 
+// --- files and folders ---------------------------------------------------------
+
+void MainWindow::rememberFile(const QString &path)
+{
+    m_actions->setRecentFiles(RecentList::add(settings(), Settings::RecentFileList, path));
+    const QString folder = RecentList::folderOf(path);
+    if (!folder.isEmpty())
+        setWorkingFolder(folder + QLatin1Char('/'));
+}
+
+void MainWindow::setWorkingFolder(const QString &folder)
+{
+    m_target.workingFolder = folder;
+    m_panel->setFolder(folder);
+}
+
+void MainWindow::openFile(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    if (!m_engine) {
+        appendLog(uiText().text(UiTextId::TargetNotExist));
+        return;
+    }
+    rememberFile(QFileInfo(path).absoluteFilePath());
+    m_engine->loadImage(path);
+}
+
+void MainWindow::saveCurrentTab()
+{
+    if (!m_engine)
+        return;
+    const QString file = m_questions->chooseSaveFile(uiText().text(UiTextId::SaveBinaryFile),
+                                                     m_target.workingFolder, ImageFilter);
+    if (file.isEmpty())
+        return;
+    const int index = m_tabs->currentIndex();
+    m_engine->saveImage(m_tabs->currentWidget() == m_log ? QString() : m_tabs->tabText(index),
+                        file);
+    rememberFile(file);
+}
+
+void MainWindow::editDeviceFile()
+{
+    if (!m_record)
+        return;
+    const CDeviceFamily *family = m_catalogue.family(m_record->kind);
+    if (!family)
+        return;
+    m_openUrl(QUrl(QStringLiteral("file:///") + applicationFolder(ConfigFolder) + family->name() +
+                   QStringLiteral(".txt")));
+}
+
+void MainWindow::openConfigFolder()
+{
+    m_openUrl(QUrl(QStringLiteral("file:///") +
+                   QDir::toNativeSeparators(applicationFolder(ConfigFolder))));
+}
+
+void MainWindow::setUrlOpener(std::function<bool(const QUrl &)> opener)
+{
+    m_openUrl = std::move(opener);
+}
+
+// --- texts -------------------------------------------------------------------------
+
+QString MainWindow::titleText() const
+{
+    return WindowTexts::title(m_record ? m_record->displayName() : QString());
+}
+
 void MainWindow::applyLanguage(const QString &path)
 {
     settings().setString(Settings::LanguageFile, path);
     uiText().loadTranslation(path);
-    m_tabs->setTabText(m_tabs->indexOf(m_log), uiText().text(76));
+    m_tabs->setTabText(m_tabs->indexOf(m_log), uiText().text(UiTextId::MessageLog));
+    m_status->updateSpeedLabel();
 }
 
 void MainWindow::chooseLanguage()
@@ -158,4 +729,50 @@ void MainWindow::chooseLanguage()
     LanguageDialog dialog(this);
     if (dialog.exec() == QDialog::Accepted)
         applyLanguage(dialog.selectedPath());
+}
+
+void MainWindow::showWarning(const QString &title, const QString &text)
+{
+    m_questions->warn(title, text);
+}
+
+void MainWindow::quitApplication(int exitCode)
+{
+    QMetaObject::invokeMethod(
+        qApp, [exitCode] { QCoreApplication::exit(exitCode); }, Qt::QueuedConnection);
+}
+
+QAction *MainWindow::exitAction() const
+{
+    return m_actions->exit;
+}
+
+QAction *MainWindow::languageAction() const
+{
+    return m_actions->language;
+}
+
+QMenu *MainWindow::fileMenu() const
+{
+    return m_actions->fileMenu;
+}
+
+QLabel *MainWindow::usbStatusLabel() const
+{
+    return m_status->usbStatus;
+}
+
+QLabel *MainWindow::speedLabel() const
+{
+    return m_status->speedLabel;
+}
+
+QSlider *MainWindow::speedSlider() const
+{
+    return m_status->speed;
+}
+
+QProgressBar *MainWindow::progressBar() const
+{
+    return m_status->progress;
 }

@@ -1,63 +1,187 @@
 #pragma once
 
+#include "AnswerHost.h"
+#include "DeviceCatalogue.h"
+#include "LogFile.h"
+#include "OperationHost.h"
+#include "OperationProgress.h"
 #include "TargetSettings.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
 
-class QAction;
+#include <functional>
+#include <memory>
+
+class AnswerDispatcher;
+class CDeviceItem;
+class ChipEngine;
+class MainActions;
 class QLabel;
-class QMenu;
+class QMessageBox;
 class QPlainTextEdit;
+class QProgressBar;
+class QSlider;
 class QSplitter;
 class QTabWidget;
+class QUrl;
+class StatusBarWidgets;
+class WorkingFolderPanel;
 
-// The program's only top-level window.
-class MainWindow : public QMainWindow
+// The program's only top-level window. It holds the selected target and the
+// chip engine of its family, shows the connection, progress, rate and
+// elapsed time, and routes the user's actions to console command lines, so
+// that a menu click and a typed command run the same code. It answers the
+// engine's messages (AnswerHost), serves the engines' operations
+// (OperationHost) and asks every modal question through its QuestionHost.
+class MainWindow : public QMainWindow, public AnswerHost, public OperationHost
 {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // `questions` answers the window's questions (not owned; null: dialogs).
+    // Construction binds the transport library, loads the catalogue and
+    // selects the last target, or asks for one.
+    explicit MainWindow(QuestionHost *questions = nullptr, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Appends one line to the message log.
-    void appendLog(const QString &text);
-    QString logText() const;
+    // --- OperationHost / AnswerHost --------------------------------------
+    void beginProgress(uint start, uint count) override;
+    bool operationRunning() const override { return m_progress.running(); }
+    void showReadProgress(uint value) override;
+    void showChunkProgress(uint position, uint count, CMemoryNode *node) override;
+    void showVerifyProgress(uint position, uint count, CMemoryNode *node, quint64 address,
+                            const quint8 *chipData, quint64 size,
+                            const BadBlockSkip *badBlocks) override;
+    void showBlankProgress(uint position, uint count, bool blank) override;
+    void showEraseProgress(uint value) override;
+    // One line in the message log (and the log file); safe from any thread.
+    void appendLog(const QString &text) override;
+    void refreshNodeView(CMemoryNode *node) override;
+    void setTarget(const QString &name) override;
+    QuestionHost &questions() override { return *m_questions; }
+    qint64 operationElapsedMs() const override;
+    void resumeOnJob(int kind) override;
+    void showDisconnected() override;
+    void showWarning(const QString &title, const QString &text) override;
+    void quitApplication(int exitCode) override;
+    void openDeviceDialog() override;
 
+    // --- operations the console calls -------------------------------------
+    // Starts a read, verify or blank check when the programmer is connected
+    // and no operation runs; otherwise logs "Busy" and returns 0x80.
+    int startOperation(quint64 start, quint64 length, int operation);
+    // Closes the log file; with `enable` opens `fileName` in the temporary
+    // folder for appending and writes "Log Start".
+    void setLogFile(bool enable, const QString &fileName);
+    // The progress of the engine's `progress` signal (a program's data).
+    void showWriteProgress(uint a, uint b);
+    // Selects the target named `name` now (the seven steps); false when
+    // refused ("Busy") or when no record has that name.
+    bool selectTarget(const QString &name);
+    // Stops the running operation (Esc).
+    void stopOperation();
+    // Hands a command line to the console, as every menu action does.
+    void issueCommand(const QString &line);
+
+    // --- what the window shows ---------------------------------------------
+    QString logText() const;
+    // "Korvane 1.10  " and, with a target, "Target: " + its display name + " ".
+    QString titleText() const;
     // Stores `path` (empty: built-in English) as the chosen translation and
     // relabels every registered menu, action and label.
     void applyLanguage(const QString &path);
 
-    QAction *exitAction() const { return m_exitAction; }
-    QAction *languageAction() const { return m_languageAction; }
-    QMenu *fileMenu() const { return m_fileMenu; }
+    MainActions &actions() const { return *m_actions; }
+    QAction *exitAction() const;
+    QAction *languageAction() const;
+    QMenu *fileMenu() const;
     QSplitter *horizontalSplitter() const { return m_horizontal; }
     QSplitter *verticalSplitter() const { return m_vertical; }
+    QTabWidget *tabs() const { return m_tabs; }
+    QLabel *usbStatusLabel() const;
+    QLabel *speedLabel() const;
+    QSlider *speedSlider() const;
+    QProgressBar *progressBar() const;
+    WorkingFolderPanel *folderPanel() const { return m_panel; }
+    QMessageBox *pleaseWaitBox() const { return m_pleaseWait; }
+    ChipEngine *engine() const { return m_engine.get(); }
+    DeviceCatalogue &catalogue() { return m_catalogue; }
+    CDeviceItem *targetRecord() const { return m_record; }
+    const QString &targetName() const { return m_target.targetName; }
+    const QString &workingFolder() const { return m_target.workingFolder; }
+    bool connectedDisplay() const { return m_connectedDisplay; }
+    const OperationProgress &progress() const { return m_progress; }
+    bool highDpi() const { return m_highDpi; }
 
-    // "Korvane 1.10  " and, with a target, "Target: " and its name.
-    QString titleText() const;
+    // How "file:///" addresses are opened (default: the desktop's handler).
+    void setUrlOpener(std::function<bool(const QUrl &)> opener);
 
-    // The USB status texts (52, 53, 54) padded with blanks to the longest.
-    static QStringList usbStatusTexts();
-    QLabel *usbStatusLabel() const { return m_usbStatus; }
+signals:
+    // A job of `kind` (a JobCode) ended as it should, or failed (Stop, a
+    // mismatch, a non-blank chunk, a lost connection).
+    void jobEnded(int kind);
+    void jobFailed(int kind);
+    // A command line went to the console.
+    void commandIssued(const QString &line);
 
 public slots:
     void chooseLanguage();
+    void chooseDevice();
 
 private:
-    void buildActions();
     void buildLayout();
-    void restoreGeometry();
+    void connectActions();
+    void restoreWindowGeometry();
     void saveWindowSettings();
+    void loadCatalogue();
+    void selectStartTarget();
+    bool bufferBusy();
+    void deleteEngine();
+    void engineActionsOff();
+    void createEngine(CDeviceItem &record);
+    void installNodeHooks();
+    void connectionChanged(bool connected);
+    void speedChanged(int value);
+    void applyCapabilities();
+    void display(const OperationProgress::Update &update);
+    void failRunningJob();
+    void confirmThen(int questionId, const QString &line);
+    void rememberFile(const QString &path);
+    void setWorkingFolder(const QString &folder);
+    void openFile(const QString &path);
+    void saveCurrentTab();
+    void editDeviceFile();
+    void openConfigFolder();
+    void runAutoScript();
 
     TargetSettings m_target;
-    QAction *m_exitAction = nullptr;
-    QAction *m_languageAction = nullptr;
-    QMenu *m_fileMenu = nullptr;
-    QMenu *m_toolsMenu = nullptr;
-    QMenu *m_helpMenu = nullptr;
+    // Declared before the engine: the engine's device record lives here.
+    DeviceCatalogue m_catalogue;
+    CDeviceItem *m_record = nullptr;
+    std::unique_ptr<QuestionHost> m_ownQuestions;
+    QuestionHost *m_questions = nullptr;
+    std::function<bool(const QUrl &)> m_openUrl;
+    bool m_highDpi = false;
+
+    MainActions *m_actions = nullptr;
     QSplitter *m_horizontal = nullptr;
     QSplitter *m_vertical = nullptr;
     QTabWidget *m_tabs = nullptr;
     QPlainTextEdit *m_log = nullptr;
-    QLabel *m_usbStatus = nullptr;
+    WorkingFolderPanel *m_panel = nullptr;
+    StatusBarWidgets *m_status = nullptr;
+    QMessageBox *m_pleaseWait = nullptr;
+    QTimer m_scriptTimer;
+
+    std::unique_ptr<AnswerDispatcher> m_dispatcher;
+    std::unique_ptr<ChipEngine> m_engine;
+    QPointer<QAction> m_toolAction;
+    bool m_connectedDisplay = false;
+    OperationProgress m_progress;
+    int m_runningJob = 0;
+    QElapsedTimer m_clock;
+    QString m_pendingTarget;
+    LogFile m_logFile;
 };

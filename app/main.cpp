@@ -1,5 +1,3 @@
-#include "CatalogueFiles.h"
-#include "LanguageFiles.h"
 #include "MainWindow.h"
 #include "ProgramObjects.h"
 
@@ -13,8 +11,6 @@ static ProgramObjects programObjects;
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    LanguageFiles::installShipped();
-    CatalogueFiles::installShipped();
     int result;
     {
         MainWindow window;

@@ -1,0 +1,62 @@
+#include "DialogQuestions.h"
+
+#include "AboutDialog.h"
+#include "CDeviceItem.h"
+#include "DeviceChoiceDialog.h"
+#include "DeviceSelectDialog.h"
+#include "DeviceSelection.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+DialogQuestions::DialogQuestions(QWidget *parent, DeviceCatalogue &catalogue, bool highDpi)
+    : m_parent(parent), m_catalogue(catalogue), m_highDpi(highDpi)
+{}
+
+bool DialogQuestions::confirm(const QString &title, const QString &text)
+{
+    return QMessageBox::warning(m_parent, title, text, QMessageBox::Yes | QMessageBox::No,
+                                QMessageBox::No) == QMessageBox::Yes;
+}
+
+void DialogQuestions::warn(const QString &title, const QString &text)
+{
+    QMessageBox::warning(m_parent, title, text);
+}
+
+QString DialogQuestions::chooseFolder(const QString &title, const QString &start)
+{
+    return QFileDialog::getExistingDirectory(m_parent, title, start);
+}
+
+QString DialogQuestions::chooseOpenFile(const QString &title, const QString &start,
+                                        const QString &filter)
+{
+    return QFileDialog::getOpenFileName(m_parent, title, start, filter);
+}
+
+QString DialogQuestions::chooseSaveFile(const QString &title, const QString &start,
+                                        const QString &filter)
+{
+    return QFileDialog::getSaveFileName(m_parent, title, start, filter);
+}
+
+QString DialogQuestions::chooseDevice()
+{
+    DeviceSelectDialog dialog(m_catalogue, m_highDpi, m_parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    const CDeviceItem *chosen = DeviceSelection::chosenDevice();
+    return chosen ? chosen->name : QString();
+}
+
+int DialogQuestions::chooseAmong(const QStringList &names)
+{
+    return DeviceChoiceDialog::chooser(m_parent)(names);
+}
+
+void DialogQuestions::showAbout()
+{
+    AboutDialog dialog(m_parent);
+    dialog.exec();
+}
