@@ -1,6 +1,8 @@
 #include "LanguageDialog.h"
 #include "LanguageFiles.h"
+#include "MainActions.h"
 #include "MainWindow.h"
+#include "ScriptedQuestions.h"
 #include "ProgramObjects.h"
 #include "TestFiles.h"
 #include "TestHome.h"
@@ -133,7 +135,8 @@ void TestLanguages::mainWindowSwitchesLanguageAtOnce()
     TestHome::Fresh home;
     ProgramObjects objects;
     LanguageFiles::installShipped();
-    MainWindow window;
+    ScriptedQuestions questions;
+    MainWindow window(&questions);
     QCOMPARE(window.windowTitle(), QStringLiteral("Korvane 1.10  "));
     QCOMPARE(window.exitAction()->text(), QStringLiteral("Exit"));
     QCOMPARE(window.fileMenu()->title(), QStringLiteral("File"));
@@ -160,8 +163,10 @@ void TestLanguages::mainWindowStartsInStoredLanguage()
     LanguageFiles::installShipped();
     settings().setString(Settings::LanguageFile,
                          LanguageFiles::folder() + QStringLiteral("/KVGerman.txt"));
-    MainWindow window;
+    ScriptedQuestions questions;
+    MainWindow window(&questions);
     QCOMPARE(window.exitAction()->text(), QStringLiteral("Beenden"));
+    QCOMPARE(window.actions().stop->text(), QStringLiteral("Stopp"));
     uiText().loadTranslation(QString());
 }
 
