@@ -12,6 +12,7 @@
 #include "DeviceSelection.h"
 #include "DialogQuestions.h"
 #include "EngineFactory.h"
+#include "HexView.h"
 #include "LanguageDialog.h"
 #include "LanguageFiles.h"
 #include "MainActions.h"
@@ -297,6 +298,8 @@ void MainWindow::deleteEngine()
         m_actions->engineToolBar->removeAction(m_toolAction);
         delete m_toolAction;
     }
+    // The views show the old engine's nodes: they go first.
+    removeNodeViews();
     m_dispatcher->setEngine(nullptr);
     disconnect(m_engine.get(), nullptr, this, nullptr);
     m_engine.reset();
@@ -309,6 +312,7 @@ void MainWindow::engineActionsOff()
     m_actions->save->setVisible(true);
     m_actions->nandMenu->setTitle(QString());
     m_actions->nandMenu->setEnabled(false);
+    m_actions->nandMenu->menuAction()->setVisible(false);
     m_actions->multipleReadCorrection->setEnabled(false);
     m_actions->newChip->setEnabled(false);
     m_actions->smartCopy->setVisible(false);
@@ -320,11 +324,13 @@ void MainWindow::createEngine(CDeviceItem &record)
     ChipEngine *engine = m_engine.get();
     engine->setOperationHost(this);
     installNodeHooks();
+    addNodeViews();
     m_dispatcher->setEngine(engine);
 
     const bool nand = record.kind == CDeviceItem::NandKind;
     m_actions->nandMenu->setTitle(nand ? QStringLiteral("Nand") : QString());
     m_actions->nandMenu->setEnabled(nand);
+    m_actions->nandMenu->menuAction()->setVisible(nand);
     m_actions->multipleReadCorrection->setEnabled(nand);
     m_actions->newChip->setEnabled(nand);
     m_actions->smartCopy->setVisible(nand);
@@ -612,9 +618,67 @@ void MainWindow::showWriteProgress(uint a, uint b)
         m_engine->unlockBuffer();
 }
 
-void MainWindow::refreshNodeView(CMemoryNode *)
+void MainWindow::addNodeViews()
 {
-    // The memory tabs' views recompute their extent here.
+    for (int i = 0; i < 2; ++i) {
+        CMemoryNode *node = m_engine->memoryNode(i);
+        if (!node)
+            continue;
+        auto *view = new HexView(node, m_tabs);
+        view->setViewFont(consoleFont(m_highDpi));
+        view->setRememberFile([this](const QString &path) { rememberFile(path); });
+        view->setContextAction(m_actions->save);
+        m_tabs->addTab(view, node->name());
+        m_views.emplace_back(view);
+    }
+}
+
+void MainWindow::removeNodeViews()
+{
+    for (const QPointer<HexView> &view : m_views) {
+        if (view) {
+            m_tabs->removeTab(m_tabs->indexOf(view));
+            delete view.data();
+        }
+    }
+    m_views.clear();
+}
+
+QList<HexView *> MainWindow::memoryViews() const
+{
+    QList<HexView *> views;
+    for (const QPointer<HexView> &view : m_views) {
+        if (view)
+            views.append(view.data());
+    }
+    return views;
+}
+
+void MainWindow::refreshNodeView(CMemoryNode *node)
+{
+    for (HexView *view : memoryViews()) {
+        if (view->node() != node)
+            continue;
+        view->relayout();
+        if (m_tabs->currentWidget() == view)
+            view->viewport()->update();
+    }
+}
+
+bool MainWindow::makeAddressVisible(quint64 address)
+{
+    HexView *shown = nullptr;
+    for (HexView *view : memoryViews()) {
+        CMemoryNode *node = view->node();
+        if (!node->Contains(address))
+            continue;
+        const quint64 offset = address - node->GetBase();
+        view->makeVisible(offset, offset);
+        shown = view;
+    }
+    if (shown)
+        m_tabs->setCurrentWidget(shown);
+    return shown != nullptr;
 }
 
 // --- log -----------------------------------------------------------------------------

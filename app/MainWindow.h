@@ -18,6 +18,7 @@
 class AnswerDispatcher;
 class CDeviceItem;
 class ChipEngine;
+class HexView;
 class MainActions;
 class QLabel;
 class QMessageBox;
@@ -84,6 +85,9 @@ public:
     void stopOperation();
     // Hands a command line to the console, as every menu action does.
     void issueCommand(const QString &line);
+    // Scrolls every memory view whose node holds `address` to it and brings
+    // the last such view's tab to the front. False when no node holds it.
+    bool makeAddressVisible(quint64 address);
 
     // --- what the window shows ---------------------------------------------
     QString logText() const;
@@ -100,6 +104,8 @@ public:
     QSplitter *horizontalSplitter() const { return m_horizontal; }
     QSplitter *verticalSplitter() const { return m_vertical; }
     QTabWidget *tabs() const { return m_tabs; }
+    // The memory views of the current engine, in node order.
+    QList<HexView *> memoryViews() const;
     QLabel *usbStatusLabel() const;
     QLabel *speedLabel() const;
     QSlider *speedSlider() const;
@@ -142,6 +148,8 @@ private:
     void engineActionsOff();
     void createEngine(CDeviceItem &record);
     void installNodeHooks();
+    void addNodeViews();
+    void removeNodeViews();
     void connectionChanged(bool connected);
     void speedChanged(int value);
     void applyCapabilities();
@@ -178,6 +186,8 @@ private:
     std::unique_ptr<AnswerDispatcher> m_dispatcher;
     std::unique_ptr<ChipEngine> m_engine;
     QPointer<QAction> m_toolAction;
+    // One view per memory node of the engine, each on its own tab.
+    std::vector<QPointer<HexView>> m_views;
     bool m_connectedDisplay = false;
     OperationProgress m_progress;
     int m_runningJob = 0;

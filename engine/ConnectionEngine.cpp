@@ -2,8 +2,11 @@
 
 #include "AnswerKind.h"
 #include "CDeviceItem.h"
+#include "CFileMemoryNode.h"
 #include "OperationHost.h"
+#include "ProgramObjects.h"
 #include "Settings.h"
+#include "UiTextId.h"
 
 namespace {
 
@@ -28,6 +31,15 @@ ConnectionEngine::ConnectionEngine(UsbDriverTable &usb, const CDeviceItem &recor
       m_image(imageFor(record, settings))
 {
     setFirmwareRecords(firmwareImage(m_image).records);
+    if (record.kind == CDeviceItem::NandKind) {
+        m_nodes[0] = addMemoryNode(
+            std::make_unique<CFileMemoryNode>(QStringLiteral("Nand"), 0, record.size));
+        m_nodes[1] = addMemoryNode(
+            std::make_unique<CFileMemoryNode>(QStringLiteral("Target"), 0, record.size));
+    } else {
+        m_nodes[0] = addMemoryNode(
+            std::make_unique<CMemoryNode>(QStringLiteral("SPI"), 0, record.size, 0xFF));
+    }
 }
 
 ConnectionEngine::~ConnectionEngine()
@@ -95,9 +107,9 @@ int ConnectionEngine::detectChip()
     return notAvailable(QStringLiteral("detect"));
 }
 
-CMemoryNode *ConnectionEngine::memoryNode(int)
+CMemoryNode *ConnectionEngine::memoryNode(int index)
 {
-    return nullptr;
+    return index == 0 || index == 1 ? m_nodes[index] : nullptr;
 }
 
 bool ConnectionEngine::handleReply(EngineMessage &)
@@ -105,14 +117,32 @@ bool ConnectionEngine::handleReply(EngineMessage &)
     return false;
 }
 
-void ConnectionEngine::loadImage(const QString &)
+void ConnectionEngine::loadImage(const QString &fileName)
 {
-    notAvailable(QStringLiteral("load"));
+    m_nodes[0]->Load(fileName, true);
 }
 
-void ConnectionEngine::saveImage(const QString &, const QString &)
+void ConnectionEngine::saveImage(const QString &tabName, const QString &fileName)
 {
-    notAvailable(QStringLiteral("save"));
+    for (CMemoryNode *node : m_nodes) {
+        if (node && (tabName.isEmpty() || node->name() == tabName)) {
+            node->Save(fileName);
+            return;
+        }
+    }
+    if (operationHost())
+        operationHost()->appendLog(tabName + QStringLiteral(" ") +
+                                   uiText().text(UiTextId::FileError));
+}
+
+bool ConnectionEngine::tryLockBuffer()
+{
+    return m_nodes[0]->TryLock();
+}
+
+void ConnectionEngine::unlockBuffer()
+{
+    m_nodes[0]->Unlock();
 }
 
 void ConnectionEngine::setSpeed(int) {}

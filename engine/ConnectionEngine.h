@@ -10,7 +10,9 @@ class Settings;
 
 // The engine of a device family whose chip operations are not built yet:
 // the connection of the engine base with the family's firmware image
-// (identification, adapter answers, board type), while every chip
+// (identification, adapter answers, board type) and the family's memory
+// nodes (NAND: the file nodes "Nand" and "Target"; SPI: the resident node
+// "SPI" filled with 0xFF), so images load, show and save; every chip
 // operation says in the message log that it is not available and fails.
 class ConnectionEngine : public ChipEngine
 {
@@ -39,6 +41,8 @@ public:
     void loadImage(const QString &fileName) override;
     void saveImage(const QString &tabName, const QString &fileName) override;
     void setSpeed(int step) override;
+    bool tryLockBuffer() override;
+    void unlockBuffer() override;
     // NAND: the other board layout's image, remembered in the settings.
     void toggleBoardType() override;
 
@@ -48,4 +52,5 @@ private:
     const CDeviceItem &m_record;
     Settings &m_settings;
     FirmwareImageId m_image;
+    CMemoryNode *m_nodes[2] = {nullptr, nullptr};
 };

@@ -2,8 +2,8 @@
 #include "LanguageFiles.h"
 #include "MainActions.h"
 #include "MainWindow.h"
-#include "ScriptedQuestions.h"
 #include "ProgramObjects.h"
+#include "ScriptedQuestions.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 

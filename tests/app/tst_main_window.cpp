@@ -484,7 +484,9 @@ void TestMainWindow::panelOpensFilesAndFollowsTheFolder()
         QAction *first = s.window->actions().recentFiles->actions().value(0);
         QVERIFY(first && first->isVisible());
         QCOMPARE(first->text(), QStringLiteral("&1 dump.bin"));
-        QCOMPARE(s.logCount(QStringLiteral("Nand engine not available: load not run")), 1);
+        // The file becomes the "Nand" node's image.
+        QCOMPARE(s.logCount(dump.fileName() + QStringLiteral(" Loaded")), 1);
+        QCOMPARE(s.window->engine()->memoryNode(0)->fileName(), dump.fileName());
     }
     // The target keeps its working folder.
     QCOMPARE(settings().targetFolder(Nand), dir.path() + QLatin1Char('/'));

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QSet>
+#include <QTabWidget>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -22,6 +23,7 @@ class TestWindowScreenshot : public QObject
 {
     Q_OBJECT
 private slots:
+    void connectedWindowShowsItsToolBar_data();
     void connectedWindowShowsItsToolBar();
 };
 
@@ -39,17 +41,36 @@ int distinctColours(const QImage &image, const QRect &area)
 
 } // namespace
 
+void TestWindowScreenshot::connectedWindowShowsItsToolBar_data()
+{
+    QTest::addColumn<QByteArray>("profile");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QString>("picture");
+    QTest::newRow("NAND, message log")
+        << QByteArray("[programmer]\nfirmware = NAND image 1\n"
+                      "[chip]\nfamily = nand\nid = EC F1 00 95 40\nblocks = 64\n")
+        << "K9F1G08U0B" << 0 << "main-window-nand.png";
+    QTest::newRow("SPI, memory tab")
+        << QByteArray("[programmer]\nfirmware = SPI image 0\nidentification = 0x4B560200\n"
+                      "[chip]\nfamily = spi\nid = EF 40 17\nsize = 8M\n")
+        << "W25Q64FV" << 1 << "main-window-spi.png";
+}
+
 void TestWindowScreenshot::connectedWindowShowsItsToolBar()
 {
+    QFETCH(QByteArray, profile);
+    QFETCH(QString, target);
+    QFETCH(int, tab);
+    QFETCH(QString, picture);
     if (QGuiApplication::platformName() != QStringLiteral("xcb"))
         QSKIP("needs an X server (run under xvfb-run)");
     TestHome::Fresh home;
     ProgramObjects objects;
     DropInEmulator emulator;
     QVERIFY(emulator.load());
-    QVERIFY(emulator.configure("[programmer]\nfirmware = NAND image 1\n"
-                               "[chip]\nfamily = nand\nid = EC F1 00 95 40\nblocks = 64\n"));
-    settings().setString(Settings::TestName, QStringLiteral("K9F1G08U0B"));
+    QVERIFY(emulator.configure(profile.toStdString()));
+    settings().setString(Settings::TestName, target);
     ScriptedQuestions questions;
     MainWindow window(&questions);
     window.move(0, 0);
@@ -57,19 +78,20 @@ void TestWindowScreenshot::connectedWindowShowsItsToolBar()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTRY_VERIFY_WITH_TIMEOUT(window.usbStatusLabel()->text().startsWith("USB connected"), 8000);
+    window.tabs()->setCurrentIndex(tab);
     QTest::qWait(500);
 
     const QImage shot = window.screen()->grabWindow(0).toImage();
     QVERIFY(!shot.isNull());
     const QRect frame = window.geometry();
-    const QImage picture = shot.copy(frame);
+    const QImage shown = shot.copy(frame);
     const QString folder = QCoreApplication::applicationDirPath() + "/../screenshots";
     QDir().mkpath(folder);
-    QVERIFY(picture.save(folder + "/main-window.png"));
+    QVERIFY(shown.save(folder + QLatin1Char('/') + picture));
 
     // Not blank: the window has drawn its widgets.
-    QVERIFY2(distinctColours(picture, picture.rect()) > 40,
-             qPrintable(QString::number(distinctColours(picture, picture.rect()))));
+    QVERIFY2(distinctColours(shown, shown.rect()) > 40,
+             qPrintable(QString::number(distinctColours(shown, shown.rect()))));
     // The tool bar shows its icons: each button holds a picture, not a
     // plain background.
     QToolBar *bar = window.actions().mainToolBar;
@@ -80,7 +102,7 @@ void TestWindowScreenshot::connectedWindowShowsItsToolBar()
         QWidget *button = bar->widgetForAction(action);
         QVERIFY(button);
         const QRect area(button->mapTo(&window, QPoint(0, 0)), button->size());
-        if (distinctColours(picture, area) >= 8)
+        if (distinctColours(shown, area) >= 8)
             ++drawnButtons;
     }
     QCOMPARE(drawnButtons, 12);
