@@ -42,3 +42,17 @@ enum : int {
     BlankCheck = AnswerKind::BlankCheck,
 };
 } // namespace JobCode
+
+// The capability bits of an engine (ChipEngine::capabilities()), named by
+// the console commands and actions they admit.
+namespace EngineCapability {
+enum : quint32 {
+    Detect = 0x01,
+    Erase = 0x02,
+    BlankCheck = 0x04,
+    Program = 0x08, // PROGRAM and WRITE
+    NandTools = 0x10,
+    Save = 0x40,
+    Verify = 0x80,
+};
+} // namespace EngineCapability

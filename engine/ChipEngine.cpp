@@ -1,5 +1,6 @@
 #include "ChipEngine.h"
 
+#include "AnswerKind.h"
 #include "CMemoryNode.h"
 #include "UsbDriverTable.h"
 
@@ -137,6 +138,11 @@ void ChipEngine::postReadStep() {}
 bool ChipEngine::postEraseStep()
 {
     return true;
+}
+void ChipEngine::multipleReadCorrection(bool) {}
+int ChipEngine::startSmartCopy()
+{
+    return CommandStatus::Failed;
 }
 
 void ChipEngine::setChunkSize(uint bytes)

@@ -144,6 +144,14 @@ public:
     // when the erase job has ended with it; false when the engine goes on
     // with a step of its own and ends the job later. The base: true.
     virtual bool postEraseStep();
+    // The NAND multiple read file correction (console command MFC);
+    // `withArgument` says whether the command was given any argument. The
+    // base does nothing: only the NAND engine has the tool.
+    virtual void multipleReadCorrection(bool withArgument);
+    // Starts the NAND smart copy onto the target (console command SMTCPY).
+    // Returns a status or the job's code. The base has no smart copy and
+    // returns CommandStatus::Failed.
+    virtual int startSmartCopy();
 
     // --- queue (GUI thread) -----------------------------------------------
     // Copies `length` (1 to 100) bytes into a new request at the end of the

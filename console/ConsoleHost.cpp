@@ -1,0 +1,3 @@
+#include "ConsoleHost.h"
+
+ConsoleHost::~ConsoleHost() = default;
