@@ -8,7 +8,9 @@
 #include "CMemoryNode.h"
 #include "CatalogueFiles.h"
 #include "ChipEngine.h"
+#include "CommandConsole.h"
 #include "ConsoleFont.h"
+#include "ConsoleLineView.h"
 #include "DeviceSelection.h"
 #include "DialogQuestions.h"
 #include "EngineFactory.h"
@@ -69,6 +71,7 @@ MainWindow::MainWindow(QuestionHost *questions, QWidget *parent)
     }
     m_questions = questions;
     m_dispatcher = std::make_unique<AnswerDispatcher>(*this);
+    m_console = std::make_unique<CommandConsole>(*this);
 
     UsbDriverTable::instance().bind();
     // The shipped translations and catalogue, where the user has none.
@@ -110,6 +113,9 @@ MainWindow::~MainWindow()
     saveWindowSettings();
     setLogFile(false, QString());
     deleteEngine();
+    // The console view works on the console, which goes before the widgets.
+    delete m_consoleView;
+    m_consoleView = nullptr;
     // The chosen devices point into the catalogue, which goes with the window.
     DeviceSelection::resetChosenDevices();
     delete m_pleaseWait;
@@ -129,9 +135,9 @@ void MainWindow::buildLayout()
 
     m_vertical = new QSplitter(Qt::Vertical, this);
     m_vertical->addWidget(m_tabs);
-    auto *consoleArea = new QWidget(m_vertical);
-    consoleArea->setObjectName(QStringLiteral("consoleArea"));
-    m_vertical->addWidget(consoleArea);
+    m_consoleView = new ConsoleLineView(*m_console, m_vertical);
+    m_consoleView->setViewFont(consoleFont(m_highDpi));
+    m_vertical->addWidget(m_consoleView);
 
     m_panel = new WorkingFolderPanel(m_questions, m_highDpi, this);
     m_panel->setFolder(m_target.workingFolder);
@@ -146,7 +152,10 @@ void MainWindow::buildLayout()
 void MainWindow::connectActions()
 {
     MainActions &a = *m_actions;
-    connect(a.clear, &QAction::triggered, this, [this] { issueCommand(QStringLiteral("cls")); });
+    connect(a.clear, &QAction::triggered, this, [this] {
+        issueCommand(QStringLiteral("cls"));
+        m_consoleView->clearAction()->trigger();
+    });
     connect(a.open, &QAction::triggered, this, [this] { issueCommand(QStringLiteral("load")); });
     connect(a.save, &QAction::triggered, this, &MainWindow::saveCurrentTab);
     connect(a.exit, &QAction::triggered, this, &QWidget::close);
@@ -170,8 +179,10 @@ void MainWindow::connectActions()
     connect(a.multipleReadCorrection, &QAction::triggered, this,
             [this] { issueCommand(QStringLiteral("mfc")); });
     connect(a.newChip, &QAction::triggered, this, [this] {
-        if (m_engine)
-            m_engine->newChip();
+        if (!m_engine)
+            return;
+        m_engine->newChip();
+        newChipReset();
     });
     connect(a.configFolder, &QAction::triggered, this, &MainWindow::openConfigFolder);
     connect(a.about, &QAction::triggered, this, [this] { m_questions->showAbout(); });
@@ -301,6 +312,7 @@ void MainWindow::deleteEngine()
     // The views show the old engine's nodes: they go first.
     removeNodeViews();
     m_dispatcher->setEngine(nullptr);
+    m_console->RegisterCommands(nullptr);
     disconnect(m_engine.get(), nullptr, this, nullptr);
     m_engine.reset();
     engineActionsOff();
@@ -326,6 +338,7 @@ void MainWindow::createEngine(CDeviceItem &record)
     installNodeHooks();
     addNodeViews();
     m_dispatcher->setEngine(engine);
+    m_console->RegisterCommands(engine);
 
     const bool nand = record.kind == CDeviceItem::NandKind;
     m_actions->nandMenu->setTitle(nand ? QStringLiteral("Nand") : QString());
@@ -427,7 +440,7 @@ void MainWindow::connectionChanged(bool connected)
         std::clamp(m_record ? m_record->speed : int(StatusBarWidgets::SpeedMaximum),
                    int(StatusBarWidgets::SpeedMinimum), int(StatusBarWidgets::SpeedMaximum));
     m_status->setSpeedQuietly(speed);
-    speedChanged(speed);
+    m_engine->setSpeed(speed);
     if (m_engine->tryLockBuffer())
         m_engine->unlockBuffer();
     m_engine->initTarget();
@@ -455,15 +468,14 @@ void MainWindow::runAutoScript()
 
 void MainWindow::speedChanged(int value)
 {
-    if (m_engine)
-        m_engine->setSpeed(value);
+    issueCommand(QStringLiteral("speed %1").arg(value));
 }
 
 // --- operations ------------------------------------------------------------------
 
 int MainWindow::startOperation(quint64 start, quint64 length, int operation)
 {
-    if (!m_engine || !m_connectedDisplay || !m_engine->isConnected() || m_progress.running()) {
+    if (!programmerConnected() || m_progress.running()) {
         appendLog(uiText().text(UiTextId::Busy));
         return CommandStatus::Failed;
     }
@@ -499,9 +511,11 @@ void MainWindow::failRunningJob()
 
 void MainWindow::issueCommand(const QString &line)
 {
-    // The console echoes the line and runs its command.
-    appendLog(QStringLiteral("-") + line);
     emit commandIssued(line);
+    // The console echoes the line and runs its command; a line whose
+    // command the current engine does not offer is said to be so.
+    if (m_console->Dispatch(line) == 0 && !line.trimmed().isEmpty())
+        appendLog(uiText().text(UiTextId::BadCommand));
 }
 
 void MainWindow::confirmThen(int questionId, const QString &line)
@@ -514,7 +528,35 @@ void MainWindow::resumeOnJob(int kind)
 {
     if (kind == m_runningJob)
         m_runningJob = 0;
+    m_console->ResumeOnJob(kind);
     emit jobEnded(kind);
+}
+
+bool MainWindow::programmerConnected() const
+{
+    return m_engine && m_connectedDisplay && m_engine->isConnected();
+}
+
+void MainWindow::setSpeedDisplay(int step)
+{
+    m_status->setSpeedQuietly(step);
+}
+
+void MainWindow::clearLog()
+{
+    m_log->clear();
+}
+
+void MainWindow::setLogStyleSheet(const QString &styleSheet)
+{
+    m_log->setStyleSheet(styleSheet);
+}
+
+void MainWindow::newChipReset()
+{
+    // The views of the engine's nodes show what the new chip starts with.
+    for (HexView *view : memoryViews())
+        refreshNodeView(view->node());
 }
 
 // --- progress ----------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AnswerHost.h"
+#include "ConsoleHost.h"
 #include "DeviceCatalogue.h"
 #include "LogFile.h"
 #include "OperationHost.h"
@@ -18,6 +19,8 @@
 class AnswerDispatcher;
 class CDeviceItem;
 class ChipEngine;
+class CommandConsole;
+class ConsoleLineView;
 class HexView;
 class MainActions;
 class QLabel;
@@ -37,7 +40,7 @@ class WorkingFolderPanel;
 // that a menu click and a typed command run the same code. It answers the
 // engine's messages (AnswerHost), serves the engines' operations
 // (OperationHost) and asks every modal question through its QuestionHost.
-class MainWindow : public QMainWindow, public AnswerHost, public OperationHost
+class MainWindow : public QMainWindow, public AnswerHost, public OperationHost, public ConsoleHost
 {
     Q_OBJECT
 public:
@@ -69,25 +72,36 @@ public:
     void quitApplication(int exitCode) override;
     void openDeviceDialog() override;
 
-    // --- operations the console calls -------------------------------------
+    // --- ConsoleHost: operations the console calls -------------------------
     // Starts a read, verify or blank check when the programmer is connected
     // and no operation runs; otherwise logs "Busy" and returns 0x80.
-    int startOperation(quint64 start, quint64 length, int operation);
+    int startOperation(quint64 start, quint64 length, int operation) override;
     // Closes the log file; with `enable` opens `fileName` in the temporary
     // folder for appending and writes "Log Start".
-    void setLogFile(bool enable, const QString &fileName);
+    void setLogFile(bool enable, const QString &fileName) override;
+    void clearLog() override;
+    void setLogStyleSheet(const QString &styleSheet) override;
+    bool programmerConnected() const override;
+    bool hasTarget() const override { return m_record != nullptr; }
+    void setSpeedDisplay(int step) override;
+    // Scrolls every memory view whose node holds `address` to it and brings
+    // the last such view's tab to the front. False when no node holds it.
+    bool makeAddressVisible(quint64 address) override;
+    // The Save action: asks for a file and saves the current memory tab.
+    void saveCurrentTab() override;
+    // Adds `path` to the recent files; its folder becomes the working one.
+    void rememberFile(const QString &path) override;
+    QString lastUsedFolder() const override { return m_target.workingFolder; }
+    void newChipReset() override;
     // The progress of the engine's `progress` signal (a program's data).
     void showWriteProgress(uint a, uint b);
     // Selects the target named `name` now (the seven steps); false when
     // refused ("Busy") or when no record has that name.
-    bool selectTarget(const QString &name);
+    bool selectTarget(const QString &name) override;
     // Stops the running operation (Esc).
     void stopOperation();
     // Hands a command line to the console, as every menu action does.
     void issueCommand(const QString &line);
-    // Scrolls every memory view whose node holds `address` to it and brings
-    // the last such view's tab to the front. False when no node holds it.
-    bool makeAddressVisible(quint64 address);
 
     // --- what the window shows ---------------------------------------------
     QString logText() const;
@@ -113,7 +127,9 @@ public:
     WorkingFolderPanel *folderPanel() const { return m_panel; }
     QMessageBox *pleaseWaitBox() const { return m_pleaseWait; }
     ChipEngine *engine() const { return m_engine.get(); }
-    DeviceCatalogue &catalogue() { return m_catalogue; }
+    DeviceCatalogue &catalogue() override { return m_catalogue; }
+    CommandConsole &console() { return *m_console; }
+    ConsoleLineView *consoleView() const { return m_consoleView; }
     CDeviceItem *targetRecord() const { return m_record; }
     const QString &targetName() const { return m_target.targetName; }
     const QString &workingFolder() const { return m_target.workingFolder; }
@@ -156,10 +172,8 @@ private:
     void display(const OperationProgress::Update &update);
     void failRunningJob();
     void confirmThen(int questionId, const QString &line);
-    void rememberFile(const QString &path);
     void setWorkingFolder(const QString &folder);
     void openFile(const QString &path);
-    void saveCurrentTab();
     void editDeviceFile();
     void openConfigFolder();
     void runAutoScript();
@@ -184,6 +198,8 @@ private:
     QTimer m_scriptTimer;
 
     std::unique_ptr<AnswerDispatcher> m_dispatcher;
+    std::unique_ptr<CommandConsole> m_console;
+    ConsoleLineView *m_consoleView = nullptr;
     std::unique_ptr<ChipEngine> m_engine;
     QPointer<QAction> m_toolAction;
     // One view per memory node of the engine, each on its own tab.
