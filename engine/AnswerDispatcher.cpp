@@ -15,7 +15,6 @@ enum UiTextIndex {
     ProgramTime = 60,
     FlashBlanked = 71,
     FlashNotBlank = 72,
-    IncompatibleAdapter = 73,
 };
 
 constexpr uint RevisionBytesPerLine = 16;
@@ -57,7 +56,7 @@ void AnswerDispatcher::dispatch(EngineMessage *message)
         return;
     switch (owned->kind()) {
     case AnswerKind::OperationEnd:
-        operationEnded(*owned);
+        operationEnded();
         break;
     case AnswerKind::BlankCheckResult:
         blankCheckResult(*owned);
@@ -79,13 +78,13 @@ void AnswerDispatcher::dispatch(EngineMessage *message)
     }
 }
 
-void AnswerDispatcher::operationEnded(const EngineMessage &message)
+void AnswerDispatcher::operationEnded()
 {
     // As every elapsed time: nothing while the operation clock shows 0 ms.
     const qint64 elapsed = m_host.operationElapsedMs();
     if (elapsed > 0)
         m_host.appendLog(uiText().text(ProgramTime) + elapsedText(elapsed));
-    m_host.resumeOnJob(message.kind());
+    m_host.jobEnded(JobCode::Program);
 }
 
 void AnswerDispatcher::blankCheckResult(const EngineMessage &message)
@@ -93,11 +92,13 @@ void AnswerDispatcher::blankCheckResult(const EngineMessage &message)
     // Blank when the answered address equals the tag. A result too short to
     // hold an address proves nothing, so it never reads as blank.
     const quint32 address = message.readLE(0, 4);
-    if (message.size() >= 4 && message.hasData() && address == quint32(message.tag()))
+    if (message.size() >= 4 && message.hasData() && address == quint32(message.tag())) {
         m_host.appendLog(uiText().text(FlashBlanked));
-    else
+        m_host.jobEnded(JobCode::BlankCheck);
+    } else {
         m_host.appendLog(uiText().text(FlashNotBlank) + QString::asprintf(" 0x%08x", address));
-    m_host.resumeOnJob(message.kind());
+        m_host.jobFailed(JobCode::BlankCheck);
+    }
 }
 
 void AnswerDispatcher::identification(const EngineMessage &message)
@@ -108,7 +109,7 @@ void AnswerDispatcher::identification(const EngineMessage &message)
         if (word == 0 || word == 0xFFFFFFFF) {
             m_host.showDisconnected();
             m_host.showWarning(uiText().text(ErrorTitle), QStringLiteral("Adapter error"));
-            m_host.quitApplication(0);
+            m_host.adapterFailed();
             return;
         }
         if (m_engine)
@@ -131,10 +132,11 @@ void AnswerDispatcher::identification(const EngineMessage &message)
 void AnswerDispatcher::adapterCheck(const EngineMessage &message)
 {
     if (message.byteAt(1) == 1) {
-        if (message.byteAt(0) == 1)
+        if (message.byteAt(0) == 1) {
+            m_host.programmerReady();
             return;
-        m_host.showWarning(uiText().text(ErrorTitle), uiText().text(IncompatibleAdapter));
-        m_host.openDeviceDialog();
+        }
+        m_host.adapterIncompatible();
         return;
     }
     if (m_engine)
@@ -159,11 +161,12 @@ void AnswerDispatcher::revision(const EngineMessage &message)
         }
         m_host.appendLog(line);
     }
-    m_host.resumeOnJob(message.kind());
 }
 
 void AnswerDispatcher::other(EngineMessage &message)
 {
-    if (m_engine && m_engine->handleReply(message))
-        m_host.resumeOnJob(message.kind());
+    // A job's answers arrive in many messages; the job ends when the
+    // engine or the progress display says so, not with its first answer.
+    if (m_engine)
+        m_engine->handleReply(message);
 }

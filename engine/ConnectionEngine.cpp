@@ -2,7 +2,9 @@
 
 #include "AnswerKind.h"
 #include "CDeviceItem.h"
+#include "CDeviceItemNand.h"
 #include "CFileMemoryNode.h"
+#include "NandGeometry.h"
 #include "OperationHost.h"
 #include "ProgramObjects.h"
 #include "Settings.h"
@@ -58,7 +60,25 @@ int ConnectionEngine::notAvailable(const QString &operation)
 
 void ConnectionEngine::packetSent(const EngineRequest &) {}
 
-void ConnectionEngine::checkAdapter(int) {}
+void ConnectionEngine::checkAdapter(int programmerKind)
+{
+    // Command 0x10, answered with kind 'J': byte 3 says whether the link
+    // runs at high speed; NAND adds the address sizes, SPI the algorithm.
+    constexpr uint AnswerLength = 2;
+    constexpr int HighSpeedPacket = 512;
+    constexpr int MaxAlgo = 4;
+    quint8 packet[10] = {AdapterCheckCode, quint8(programmerKind)};
+    packet[3] = linkPacketSize() == HighSpeedPacket ? 1 : 0;
+    if (m_record.kind == CDeviceItem::NandKind) {
+        const NandGeometry g = NandGeometry::of(static_cast<const CDeviceItemNand &>(m_record));
+        packet[5] = quint8(g.columnBytes);
+        packet[6] = quint8(g.rowBytes);
+    } else {
+        packet[2] = 0x01;
+        packet[4] = quint8(m_record.algo > MaxAlgo || m_record.algo < 0 ? 0 : m_record.algo);
+    }
+    enqueue(packet, sizeof packet, -1, AnswerKind::AdapterCheck, AnswerLength);
+}
 
 void ConnectionEngine::writeLE32(quint8 *destination, quint32 value)
 {

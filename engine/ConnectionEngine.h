@@ -24,6 +24,8 @@ public:
                      QObject *parent = nullptr);
     ~ConnectionEngine() override;
 
+    static constexpr quint8 AdapterCheckCode = 0x10;
+
     FirmwareImageId image() const { return m_image; }
 
     void packetSent(const EngineRequest &request) override;

@@ -36,6 +36,11 @@ public:
     // beginProgress.
     virtual void showEraseProgress(uint value) = 0;
     virtual void appendLog(const QString &line) = 0;
+    // The job `job` (a JobCode) has ended as it should, or has failed; the
+    // engines report the ends that are theirs (a detection settled, an erase
+    // with its scan done, a read whose file could not be written).
+    virtual void jobEnded(int job) = 0;
+    virtual void jobFailed(int job) = 0;
     // The node's contents or size changed: its views recompute and repaint.
     virtual void refreshNodeView(CMemoryNode *node) = 0;
     // Selects the target named `name` shortly (after the current event).
