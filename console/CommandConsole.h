@@ -1,12 +1,14 @@
 #pragma once
 
 #include "ScriptEngine.h"
+#include "ScriptStop.h"
 
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class CCmd;
@@ -38,14 +40,29 @@ public:
     // command's status, or 0 when the line is blank (nothing printed) or no
     // command has that name.
     int Dispatch(const QString &line);
-    // A line entered in the console input: a command, else the script
-    // "<word>.usp" in the script folder with the other words as arguments,
-    // else "Bad command". A blank line does nothing.
+    // A line entered in the console input. While a script is loaded the
+    // line only steers it: an empty line continues it (also while it waits
+    // for a job or for time), any other line ends it ("Exit Script"); while
+    // it waits for an `option` answer the line is the answer. Otherwise the
+    // line is a command, else the script "<word>.usp" in the script folder
+    // with the other words as arguments, else "Bad command". A blank line
+    // does nothing.
     void SubmitLine(const QString &line);
-    // Runs the loaded script from where it stands, until it ends or waits.
+    // Loads the script named by the first word of `commandLine` (the other
+    // words its arguments) and runs it. False, with "Bad command" printed,
+    // when the file cannot be read.
+    bool StartScript(const QString &commandLine);
+    // Runs the loaded script from where it stands, until it ends or waits
+    // (for a job, the wait timer, the user's line or an option answer).
     void RunScript();
     // A job of `jobCode` ended: a script waiting for it goes on.
     void ResumeOnJob(int jobCode);
+    // A job ended in failure (`jobCode` 0: whichever job the script awaits):
+    // a script waiting for it stops with "Failed, Stop script".
+    void JobFailed(int jobCode);
+    // The host's wait timer (started for `wait`) fired.
+    void WaitElapsed();
+    bool scriptLoaded() const { return m_script.isLoaded(); }
     // Tab completion among the keywords that start with `prefix` (ignoring
     // case): the keyword after `candidate` when it is one of them (wrapping
     // round), else the first. False, and `candidate` unchanged, when no
@@ -79,9 +96,17 @@ public:
     // The file a script call "<word>" reads: "<word>.usp" in the script
     // folder. Empty for a word that cannot name a file there (a path
     // separator, a control character, "." or "..", too long).
-    static QString scriptPath(const QString &word);
+    static QString scriptPath(const QString &word) { return ScriptEngine::scriptPath(word); }
 
 private:
+    // The runner's loop: why it stopped, or nothing when it waits for a job
+    // or the timer, or when a command replaced the script.
+    std::optional<ScriptStop> runLines();
+    // Prints `textId` and "Script finished" and unloads the script.
+    ScriptStop failScript(int textId, ScriptStop how);
+    quint32 conditionValue() const;
+    void stopWaiting();
+
     ConsoleHost &m_host;
     ChipEngine *m_engine = nullptr;
     std::vector<std::unique_ptr<CCmd>> m_commands;
@@ -92,5 +117,15 @@ private:
     qint32 m_memoryValue = 0;
     quint8 m_awaitedStatus = 0;
     quint8 m_flashSetValue = 0;
+    // The compare flag CMPRAM tests; nothing sets it.
+    quint8 m_compareFlag = 0;
     ScriptEngine m_script;
+    // The runner is on the stack; a nested RunScript leaves the work to it.
+    bool m_running = false;
+    // The runner is inside a command: a job that ends (or fails) before the
+    // command has returned its code is noted here.
+    bool m_inScriptCommand = false;
+    int m_endedDuringCommand = -1;
+    int m_failedDuringCommand = -1;
+    bool m_waitPending = false;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ScriptStop.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -66,4 +68,13 @@ public:
     virtual void newChipReset() = 0;
     // Answers every modal question.
     virtual QuestionHost &questions() = 0;
+
+    // A script's `wait`: fires once after `milliseconds`, then the window
+    // calls CommandConsole::WaitElapsed.
+    virtual void startWaitTimer(int milliseconds) = 0;
+    // The wait ended early (a typed line): the timer must not fire.
+    virtual void stopWaitTimer() = 0;
+    // The script runner stopped for `how` (not when it waits for a job or
+    // for the wait timer): unattended runs end here.
+    virtual void scriptStopped(ScriptStop how) = 0;
 };

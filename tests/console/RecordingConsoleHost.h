@@ -7,6 +7,7 @@
 #include "ScriptedQuestions.h"
 #include "UiTextId.h"
 
+#include <QList>
 #include <QStringList>
 
 #include <functional>
@@ -19,6 +20,8 @@ class RecordingConsoleHost : public ConsoleHost
 public:
     QStringList log;
     QStringList calls;
+    // Every ScriptStop the console reported, in order.
+    QList<ScriptStop> stops;
     ScriptedQuestions asked;
     DeviceCatalogue devices;
     bool connected = true;
@@ -27,6 +30,9 @@ public:
     QString folder;
     // Runs inside selectTarget, e.g. to replace the engine as the window does.
     std::function<void()> onSelect;
+    // Runs inside startOperation before it returns the job's code, e.g. to
+    // end the job at once.
+    std::function<void(int job)> onStart;
 
     void appendLog(const QString &line) override { log << line; }
     void clearLog() override { calls << QStringLiteral("clearLog"); }
@@ -43,6 +49,8 @@ public:
         calls << QStringLiteral("startOperation %1 %2 %3")
                      .arg(QString::number(start, 16), QString::number(length, 16))
                      .arg(job);
+        if (onStart)
+            onStart(job);
         return job;
     }
     bool programmerConnected() const override { return connected; }
@@ -77,4 +85,10 @@ public:
     QString lastUsedFolder() const override { return folder; }
     void newChipReset() override { calls << QStringLiteral("newChipReset"); }
     QuestionHost &questions() override { return asked; }
+    void startWaitTimer(int milliseconds) override
+    {
+        calls << QStringLiteral("startWaitTimer %1").arg(milliseconds);
+    }
+    void stopWaitTimer() override { calls << QStringLiteral("stopWaitTimer"); }
+    void scriptStopped(ScriptStop how) override { stops << how; }
 };

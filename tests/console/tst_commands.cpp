@@ -662,7 +662,7 @@ void TestCommands::submitLine_data()
     QTest::newRow("very long line")
         << QString(10000, QLatin1Char('x'))
         << QStringList{"-" + QString(10000, QLatin1Char('x')), "Bad command"};
-    QTest::newRow("empty script file") << "empty" << QStringList{"-empty"};
+    QTest::newRow("empty script file") << "empty" << QStringList{"-empty", "Script finished"};
     QTest::newRow("script folder entry that is a folder")
         << "folder" << QStringList{"-folder", "Bad command"};
 }
@@ -683,17 +683,18 @@ void TestCommands::scriptInsteadOfMissingCommand()
 {
     TestFiles::write(m_scripts->filePath("detect.usp"), "// found\r\nread\r\n");
     // Without the detect bit DETECT is no command: the script of that name
-    // is loaded with its arguments.
+    // runs with its arguments and waits for its read.
     Rig rig(AllCapabilities & ~0x01u);
     rig.console.SubmitLine("detect a b");
-    QCOMPARE(rig.host.log, QStringList{"-detect a b"});
+    QCOMPARE(rig.host.log, (QStringList{"-detect a b", "// found", "-read"}));
     QVERIFY(rig.console.script().isLoaded());
     QCOMPARE(rig.console.script().lines(), (QStringList{"// found", "read"}));
     QCOMPARE(rig.console.script().arguments(), (QStringList{"detect", "a", "b"}));
-    QCOMPARE(rig.console.awaitedStatus(), quint8(0));
-    // The next typed command unloads it.
+    QCOMPARE(rig.console.awaitedStatus(), quint8(JobCode::Read));
+    // The next typed line ends it.
     rig.console.SubmitLine("cls");
     QVERIFY(!rig.console.script().isLoaded());
+    QCOMPARE(rig.host.log.last(), QString("Exit Script"));
     // With the bit the command runs, not the script.
     Rig withDetect;
     withDetect.console.SubmitLine("detect");
