@@ -45,6 +45,9 @@ MainActions::MainActions(QMainWindow &window) : QObject(&window)
     newSpiFlash = new QAction(QStringLiteral("SPI Flash"), this);
     language = action(Language, LanguageTip);
     editDeviceFile = action(EditDeviceFile, EditDeviceFile);
+    autoScript = action(AutoScript, AutoScript);
+    autoScript->setCheckable(true);
+    scriptDirectory = action(ScriptDirectory, SelectScriptDirectory);
     multipleReadCorrection = action(MultipleFileCorrection, MultipleFileCorrectionTip);
     newChip = action(NewChip, NewChipTip);
     configFolder = action(GotoConfigureFolder, GotoConfigureFolderTip);
@@ -74,6 +77,9 @@ MainActions::MainActions(QMainWindow &window) : QObject(&window)
     texts.registerMenu(recentTargets, RecentTargets);
     toolsMenu->addAction(language);
     toolsMenu->addAction(editDeviceFile);
+    toolsMenu->addSeparator();
+    toolsMenu->addAction(autoScript);
+    toolsMenu->addAction(scriptDirectory);
 
     // Titled "Nand" only while a NAND family is selected.
     nandMenu = bar->addMenu(QString());

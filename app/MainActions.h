@@ -38,6 +38,9 @@ public:
     QMenu *recentTargets = nullptr;
     QAction *language = nullptr;
     QAction *editDeviceFile = nullptr;
+    // Checkable: run "<target>.usp" after every connection.
+    QAction *autoScript = nullptr;
+    QAction *scriptDirectory = nullptr;
     // NAND
     QMenu *nandMenu = nullptr;
     QAction *multipleReadCorrection = nullptr;

@@ -22,6 +22,8 @@
 #include "RecentList.h"
 #include "StatusBarWidgets.h"
 #include "UiTextId.h"
+#include "UnattendedQuestions.h"
+#include "UnattendedRun.h"
 #include "UsbDriverTable.h"
 #include "WindowGeometry.h"
 #include "WindowTexts.h"
@@ -48,6 +50,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -65,7 +68,13 @@ MainWindow::MainWindow(QuestionHost *questions, QWidget *parent)
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
     m_highDpi = screen && screen->logicalDotsPerInchX() >= HighDpiMinimum;
-    if (!questions) {
+    // Nobody can answer a dialog on the offscreen platform.
+    const bool offscreen = QGuiApplication::platformName() == QStringLiteral("offscreen");
+    if (!questions && offscreen) {
+        m_ownQuestions =
+            std::make_unique<UnattendedQuestions>([this](const QString &line) { appendLog(line); });
+        questions = m_ownQuestions.get();
+    } else if (!questions) {
         m_ownQuestions = std::make_unique<DialogQuestions>(this, m_catalogue, m_highDpi);
         questions = m_ownQuestions.get();
     }
@@ -99,8 +108,17 @@ MainWindow::MainWindow(QuestionHost *questions, QWidget *parent)
     engineActionsOff();
     applyCapabilities();
 
+    // The window asks nobody and a script runs the job: the run must end.
+    if (offscreen && m_target.autoScript && m_questions == m_ownQuestions.get()) {
+        m_unattended =
+            std::make_unique<UnattendedRun>([this](int exitCode) { quitApplication(exitCode); },
+                                            [this](const QString &line) { appendLog(line); });
+        m_unattended->start();
+    }
     loadCatalogue();
     selectStartTarget();
+    if (m_unattended && !m_engine)
+        m_unattended->noTarget();
 
     m_pleaseWait =
         new QMessageBox(QMessageBox::Information, ProgramObjects::productName(),
@@ -185,6 +203,22 @@ void MainWindow::connectActions()
         newChipReset();
     });
     connect(a.configFolder, &QAction::triggered, this, &MainWindow::openConfigFolder);
+    a.autoScript->setChecked(m_target.autoScript);
+    connect(a.autoScript, &QAction::toggled, this, [this](bool on) {
+        m_target.autoScript = on;
+        settings().setBoolean(Settings::AutoScript, on);
+    });
+    connect(a.scriptDirectory, &QAction::triggered, this, [this] {
+        const QString folder = m_questions->chooseFolder(
+            uiText().text(UiTextId::SelectScriptDirectory), applicationFolder(ScriptFolder));
+        if (folder.isEmpty())
+            return;
+        m_target.scriptDir = folder;
+        settings().setString(Settings::ScriptDir, folder);
+        setScriptFolderOverride(folder);
+    });
+    m_scriptTimer.setSingleShot(true);
+    connect(&m_scriptTimer, &QTimer::timeout, this, [this] { m_console->WaitElapsed(); });
     connect(a.about, &QAction::triggered, this, [this] { m_questions->showAbout(); });
     connect(a.recentFiles, &QMenu::triggered, this,
             [this](QAction *action) { openFile(action->data().toString()); });
@@ -301,7 +335,6 @@ void MainWindow::deleteEngine()
     if (!m_engine)
         return;
     m_progress.stop();
-    m_runningJob = 0;
     m_status->progress->setValue(0);
     // The tool bar's action owns the engine's widget from now on; deleting
     // it here leaves the engine's weak pointer to the widget empty.
@@ -444,7 +477,6 @@ void MainWindow::connectionChanged(bool connected)
     if (m_engine->tryLockBuffer())
         m_engine->unlockBuffer();
     m_engine->initTarget();
-    runAutoScript();
 }
 
 void MainWindow::showDisconnected()
@@ -457,13 +489,44 @@ void MainWindow::showDisconnected()
     if (m_progress.running()) {
         m_progress.stop();
         m_status->progress->setValue(0);
-        failRunningJob();
     }
+    jobFailed(0);
+}
+
+void MainWindow::programmerReady()
+{
+    if (m_unattended)
+        m_unattended->programmerReady();
+    runAutoScript();
 }
 
 void MainWindow::runAutoScript()
 {
-    // The script engine runs "<target>.usp" here when "Auto Script" is on.
+    // After every connection: "<target>.usp" from the script folder, when
+    // "Auto Script" is on and the file exists.
+    if (!m_target.autoScript || m_target.targetName.isEmpty())
+        return;
+    if (!QFileInfo::exists(CommandConsole::scriptPath(m_target.targetName))) {
+        if (m_unattended)
+            m_unattended->noScript(CommandConsole::scriptPath(m_target.targetName));
+        return;
+    }
+    m_console->StartScript(m_target.targetName);
+}
+
+void MainWindow::adapterFailed()
+{
+    quitApplication(m_unattended ? UnattendedRun::Failed : 0);
+}
+
+void MainWindow::adapterIncompatible()
+{
+    showWarning(uiText().text(UiTextId::Error), uiText().text(UiTextId::IncompatibleAdapter));
+    if (m_unattended) {
+        m_unattended->adapterIncompatible();
+        return;
+    }
+    chooseDevice();
 }
 
 void MainWindow::speedChanged(int value)
@@ -479,17 +542,14 @@ int MainWindow::startOperation(quint64 start, quint64 length, int operation)
         appendLog(uiText().text(UiTextId::Busy));
         return CommandStatus::Failed;
     }
-    const int result = m_engine->startRead(start, length, operation);
-    if (result != CommandStatus::Failed && result != CommandStatus::Done &&
-        result != CommandStatus::Error)
-        m_runningJob = operation;
-    return result;
+    return m_engine->startRead(start, length, operation);
 }
 
 void MainWindow::stopOperation()
 {
-    const bool wasRunning = m_progress.running();
     m_progress.stop();
+    // A script waiting on a job stops with it.
+    jobFailed(0);
     if (!m_engine)
         return;
     const bool locked = m_engine->tryLockBuffer();
@@ -498,15 +558,6 @@ void MainWindow::stopOperation()
         m_engine->unlockBuffer();
     m_status->progress->setValue(0);
     m_engine->sendOperationEnd(0);
-    if (wasRunning)
-        failRunningJob();
-}
-
-void MainWindow::failRunningJob()
-{
-    const int job = std::exchange(m_runningJob, 0);
-    if (job != 0)
-        emit jobFailed(job);
 }
 
 void MainWindow::issueCommand(const QString &line)
@@ -524,12 +575,16 @@ void MainWindow::confirmThen(int questionId, const QString &line)
         issueCommand(line);
 }
 
-void MainWindow::resumeOnJob(int kind)
+void MainWindow::jobEnded(int job)
 {
-    if (kind == m_runningJob)
-        m_runningJob = 0;
-    m_console->ResumeOnJob(kind);
-    emit jobEnded(kind);
+    m_console->ResumeOnJob(job);
+    emit jobEndReported(job);
+}
+
+void MainWindow::jobFailed(int job)
+{
+    m_console->JobFailed(job);
+    emit jobFailureReported(job);
 }
 
 bool MainWindow::programmerConnected() const
@@ -550,6 +605,22 @@ void MainWindow::clearLog()
 void MainWindow::setLogStyleSheet(const QString &styleSheet)
 {
     m_log->setStyleSheet(styleSheet);
+}
+
+void MainWindow::startWaitTimer(int milliseconds)
+{
+    m_scriptTimer.start(milliseconds);
+}
+
+void MainWindow::stopWaitTimer()
+{
+    m_scriptTimer.stop();
+}
+
+void MainWindow::scriptStopped(ScriptStop how)
+{
+    if (m_unattended)
+        m_unattended->scriptStopped(how);
 }
 
 void MainWindow::newChipReset()
@@ -602,7 +673,7 @@ void MainWindow::showChunkProgress(uint position, uint count, CMemoryNode *node)
         return;
     if (m_engine)
         m_engine->postReadStep();
-    resumeOnJob(JobCode::Read);
+    jobEnded(JobCode::Read);
 }
 
 void MainWindow::showVerifyProgress(uint position, uint count, CMemoryNode *node, quint64 address,
@@ -622,7 +693,7 @@ void MainWindow::showVerifyProgress(uint position, uint count, CMemoryNode *node
     if (!update.ended)
         return;
     appendLog(uiText().text(UiTextId::CompareDataOk));
-    resumeOnJob(JobCode::Verify);
+    jobEnded(JobCode::Verify);
 }
 
 void MainWindow::showBlankProgress(uint position, uint count, bool blank)
@@ -640,7 +711,7 @@ void MainWindow::showBlankProgress(uint position, uint count, bool blank)
     if (!update.ended)
         return;
     appendLog(uiText().text(UiTextId::FlashBlanked));
-    resumeOnJob(JobCode::BlankCheck);
+    jobEnded(JobCode::BlankCheck);
 }
 
 void MainWindow::showEraseProgress(uint value)
@@ -648,7 +719,7 @@ void MainWindow::showEraseProgress(uint value)
     const OperationProgress::Update update = m_progress.erased(value, operationElapsedMs());
     display(update);
     if (update.ended && (!m_engine || m_engine->postEraseStep()))
-        resumeOnJob(JobCode::Erase);
+        jobEnded(JobCode::Erase);
 }
 
 void MainWindow::showWriteProgress(uint a, uint b)
@@ -734,6 +805,10 @@ void MainWindow::appendLog(const QString &text)
     }
     m_log->appendPlainText(text);
     m_logFile.write(text);
+    if (m_unattended) {
+        std::fputs(text.toLocal8Bit().append('\n').constData(), stdout);
+        std::fflush(stdout);
+    }
     if (m_tabs->currentWidget() != m_log)
         statusBar()->showMessage(text);
 }

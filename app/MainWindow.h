@@ -32,6 +32,7 @@ class QSplitter;
 class QTabWidget;
 class QUrl;
 class StatusBarWidgets;
+class UnattendedRun;
 class WorkingFolderPanel;
 
 // The program's only top-level window. It holds the selected target and the
@@ -66,7 +67,14 @@ public:
     void setTarget(const QString &name) override;
     QuestionHost &questions() override { return *m_questions; }
     qint64 operationElapsedMs() const override;
-    void resumeOnJob(int kind) override;
+    // A job ended or failed: the console's waiting script goes on or stops.
+    // `job` 0 fails whatever job runs.
+    void jobEnded(int job) override;
+    void jobFailed(int job) override;
+    // Identification and adapter check answered: the auto script may run.
+    void programmerReady() override;
+    void adapterFailed() override;
+    void adapterIncompatible() override;
     void showDisconnected() override;
     void showWarning(const QString &title, const QString &text) override;
     void quitApplication(int exitCode) override;
@@ -93,6 +101,9 @@ public:
     void rememberFile(const QString &path) override;
     QString lastUsedFolder() const override { return m_target.workingFolder; }
     void newChipReset() override;
+    void startWaitTimer(int milliseconds) override;
+    void stopWaitTimer() override;
+    void scriptStopped(ScriptStop how) override;
     // The progress of the engine's `progress` signal (a program's data).
     void showWriteProgress(uint a, uint b);
     // Selects the target named `name` now (the seven steps); false when
@@ -140,11 +151,15 @@ public:
     // How "file:///" addresses are opened (default: the desktop's handler).
     void setUrlOpener(std::function<bool(const QUrl &)> opener);
 
+    // True for a run nobody watches: the offscreen platform with "Auto
+    // Script" on. Its script's end ends the program with an exit code.
+    bool unattended() const { return m_unattended != nullptr; }
+
 signals:
-    // A job of `kind` (a JobCode) ended as it should, or failed (Stop, a
-    // mismatch, a non-blank chunk, a lost connection).
-    void jobEnded(int kind);
-    void jobFailed(int kind);
+    // A job (a JobCode, 0: whichever runs) ended as it should, or failed
+    // (Stop, a mismatch, a non-blank chunk, a lost connection).
+    void jobEndReported(int job);
+    void jobFailureReported(int job);
     // A command line went to the console.
     void commandIssued(const QString &line);
 
@@ -170,13 +185,13 @@ private:
     void speedChanged(int value);
     void applyCapabilities();
     void display(const OperationProgress::Update &update);
-    void failRunningJob();
     void confirmThen(int questionId, const QString &line);
     void setWorkingFolder(const QString &folder);
     void openFile(const QString &path);
     void editDeviceFile();
     void openConfigFolder();
     void runAutoScript();
+    void buildScriptActions();
 
     TargetSettings m_target;
     // Declared before the engine: the engine's device record lives here.
@@ -195,7 +210,9 @@ private:
     WorkingFolderPanel *m_panel = nullptr;
     StatusBarWidgets *m_status = nullptr;
     QMessageBox *m_pleaseWait = nullptr;
+    // The single-shot timer of the script's `wait`.
     QTimer m_scriptTimer;
+    std::unique_ptr<UnattendedRun> m_unattended;
 
     std::unique_ptr<AnswerDispatcher> m_dispatcher;
     std::unique_ptr<CommandConsole> m_console;
@@ -206,7 +223,6 @@ private:
     std::vector<QPointer<HexView>> m_views;
     bool m_connectedDisplay = false;
     OperationProgress m_progress;
-    int m_runningJob = 0;
     QElapsedTimer m_clock;
     QString m_pendingTarget;
     LogFile m_logFile;

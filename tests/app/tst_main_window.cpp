@@ -1,4 +1,5 @@
 #include "AnswerKind.h"
+#include "ApplicationFolders.h"
 #include "CMemoryNode.h"
 #include "ChipEngine.h"
 #include "ConnectionEngine.h"
@@ -41,6 +42,7 @@ const QString Nand = QStringLiteral("K9F1G08U0B");
 const QString Spi = QStringLiteral("W25Q64FV");
 const QString Identify = QStringLiteral("CMD 18 00 02 00 0a 00 00 00 00");
 const QString OperationEnd = QStringLiteral("CMD 33 00");
+const QString AdapterCheck = QStringLiteral("CMD 10 ");
 
 // The NAND programmer with its image running, a K9F1G08U0B in the socket.
 std::string nandProfile(const char *link = "high")
@@ -102,6 +104,7 @@ private slots:
     void connectionShowsTheLinkSpeed();
     void lastTargetWithoutRecordOpensTheDialog();
     void wrongBoardSwitchesTheNandImage();
+    void autoScriptRunsOnceTheProgrammerIsReady();
     void recentTargetSwitchesTheEngine();
     void busyRefusesTargetChanges();
     void unplugShowsDisconnectionAndRefusesOperations();
@@ -251,12 +254,39 @@ void TestMainWindow::wrongBoardSwitchesTheNandImage()
                                  "[chip]\nfamily = nand\nid = EC F1 00 95 40\nblocks = 64\n"));
     m_emulator.clearLog();
     Session s(Nand);
-    QTRY_COMPARE_WITH_TIMEOUT(m_emulator.commandLines().size(), 4, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_emulator.commandLines().size(), 5, 15000);
+    // The adapter check of the NAND programmer: kind 0, high speed, two
+    // column and three row address bytes (2112-byte pages, 65536 per chip).
     QCOMPARE(m_emulator.commandLines(),
-             (QStringList{"DOWNLOAD NAND image 1", Identify, "DOWNLOAD NAND image 2", Identify}));
+             (QStringList{"DOWNLOAD NAND image 1", Identify, "DOWNLOAD NAND image 2", Identify,
+                          "CMD 10 00 00 01 00 02 03 00 00 00"}));
     QVERIFY(settings().boolean(Settings::BoardType, false));
     QVERIFY(s.waitConnected());
     QVERIFY(s.questions.asked.isEmpty());
+}
+
+void TestMainWindow::autoScriptRunsOnceTheProgrammerIsReady()
+{
+    // The first image is the wrong one: the programmer connects twice, but
+    // is ready only once, after the second image's adapter check.
+    QVERIFY(m_emulator.configure("[programmer]\nboard = 2\n"
+                                 "[chip]\nfamily = nand\nid = EC F1 00 95 40\nblocks = 64\n"));
+    settings().setBoolean(Settings::AutoScript, true);
+    QVERIFY(QDir().mkpath(applicationFolder(ScriptFolder)));
+    QFile script(applicationFolder(ScriptFolder) + Nand + QStringLiteral(".usp"));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("echo auto script\nspeed 3\n");
+    script.close();
+    Session s(Nand);
+    QVERIFY(s.window->actions().autoScript->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(s.logCount(QStringLiteral("Script finished")) == 1, 15000);
+    QTest::qWait(200);
+    QCOMPARE(s.logCount(QStringLiteral("auto script ")), 1);
+    QCOMPARE(s.logCount(QStringLiteral("-speed 3")), 1);
+    QCOMPARE(s.window->speedSlider()->value(), 3);
+    // Switched off in the Tools menu, it stays off for the next start.
+    s.window->actions().autoScript->setChecked(false);
+    QVERIFY(!settings().boolean(Settings::AutoScript, true));
 }
 
 void TestMainWindow::recentTargetSwitchesTheEngine()
@@ -301,7 +331,7 @@ void TestMainWindow::unplugShowsDisconnectionAndRefusesOperations()
 {
     Session s(Nand);
     QVERIFY(s.waitConnected());
-    QSignalSpy failed(s.window.get(), &MainWindow::jobFailed);
+    QSignalSpy failed(s.window.get(), &MainWindow::jobFailureReported);
     s.window->beginProgress(0, 100);
     QVERIFY(m_emulator.inject("unplug", 1500));
     // The next request finds the programmer gone.
@@ -313,7 +343,9 @@ void TestMainWindow::unplugShowsDisconnectionAndRefusesOperations()
     // Back after the replug, by the engine's reconnect.
     QVERIFY(s.waitConnected());
     QVERIFY(s.window->connectedDisplay());
-    QCOMPARE(failed.size(), 0); // no job had been started through startOperation
+    // The lost connection failed whatever job ran.
+    QVERIFY(!failed.isEmpty());
+    QCOMPARE(failed.first().first().toInt(), 0);
 }
 
 void TestMainWindow::chipOperationsOfAMissingEngineFail()
@@ -340,7 +372,7 @@ void TestMainWindow::progressEndsWithItsLogLine()
     QFETCH(QString, line);
     Session s(Nand);
     QVERIFY(s.waitConnected());
-    QSignalSpy ended(s.window.get(), &MainWindow::jobEnded);
+    QSignalSpy ended(s.window.get(), &MainWindow::jobEndReported);
     CMemoryNode node(QStringLiteral("Test"), 0, 4096, 0xFF);
     const QByteArray erased(512, char(0xFF));
     const auto *bytes = reinterpret_cast<const quint8 *>(erased.constData());
@@ -374,7 +406,7 @@ void TestMainWindow::eraseProgressCountsFromItsStart()
 {
     Session s(Nand);
     QVERIFY(s.waitConnected());
-    QSignalSpy ended(s.window.get(), &MainWindow::jobEnded);
+    QSignalSpy ended(s.window.get(), &MainWindow::jobEndReported);
     // Pages 640 to 767: the answers carry absolute page numbers.
     s.window->beginProgress(640, 128);
     QTest::qWait(20);
@@ -397,7 +429,8 @@ void TestMainWindow::verifyMismatchStopsTheOperation()
 {
     Session s(Nand);
     QVERIFY(s.waitConnected());
-    QTRY_VERIFY(m_emulator.commandLines().contains(Identify));
+    // Past the identification and the adapter check that follows it.
+    QTRY_VERIFY(m_emulator.commandLog().contains(AdapterCheck));
     m_emulator.clearLog();
     CMemoryNode node(QStringLiteral("Test"), 0, 4096, 0xFF);
     MemoryNodeHooks hooks;
@@ -417,7 +450,8 @@ void TestMainWindow::stopSendsTheOperationEnd()
 {
     Session s(Nand);
     QVERIFY(s.waitConnected());
-    QTRY_VERIFY(m_emulator.commandLines().contains(Identify));
+    // Past the identification and the adapter check that follows it.
+    QTRY_VERIFY(m_emulator.commandLog().contains(AdapterCheck));
     m_emulator.clearLog();
     s.window->beginProgress(0, 8);
     s.window->progressBar()->setValue(3);
@@ -451,7 +485,8 @@ void TestMainWindow::confirmations()
     QFETCH(QString, line);
     Session s(Nand);
     QVERIFY(s.waitConnected());
-    QTRY_VERIFY(m_emulator.commandLines().contains(Identify));
+    // Past the identification and the adapter check that follows it.
+    QTRY_VERIFY(m_emulator.commandLog().contains(AdapterCheck));
     m_emulator.clearLog();
     s.questions.confirmAnswer = yes;
     QSignalSpy issued(s.window.get(), &MainWindow::commandIssued);
