@@ -3,6 +3,7 @@
 #include "ProgramObjects.h"
 #include "RecentList.h"
 #include "UiTextId.h"
+#include "WindowTexts.h"
 
 #include <QAction>
 #include <QIcon>
@@ -143,4 +144,19 @@ void MainActions::fillRecent(QMenu *menu, const QStringList &entries, bool files
             a->setVisible(false);
         }
     }
+}
+
+void MainActions::followEngine(bool nand, quint32 capabilities)
+{
+    save->setVisible(true);
+    nandMenu->setTitle(nand ? QStringLiteral("Nand") : QString());
+    nandMenu->setEnabled(nand);
+    nandMenu->menuAction()->setVisible(nand);
+    multipleReadCorrection->setEnabled(nand);
+    newChip->setEnabled(nand);
+    smartCopy->setVisible(nand);
+    const CapabilityActions enabled = CapabilityActions::from(capabilities);
+    detect->setEnabled(enabled.detect);
+    erase->setEnabled(enabled.erase);
+    blankCheck->setEnabled(enabled.blankCheck);
 }

@@ -61,6 +61,11 @@ public:
     void setRecentFiles(const QStringList &entries);
     void setRecentTargets(const QStringList &entries);
 
+    // The actions that follow the current engine: the NAND menu and Smart
+    // copy only for a NAND family, Detect, Erase and Blank Check by the
+    // engine's capability bits, Save back for every new engine.
+    void followEngine(bool nand, quint32 capabilities);
+
 private:
     QAction *action(int textId, int tipId, const char *icon = nullptr);
     void fillRecent(QMenu *menu, const QStringList &entries, bool files);

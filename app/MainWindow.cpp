@@ -18,6 +18,7 @@
 #include "LanguageDialog.h"
 #include "LanguageFiles.h"
 #include "MainActions.h"
+#include "MemoryTabs.h"
 #include "ProgramObjects.h"
 #include "RecentList.h"
 #include "StatusBarWidgets.h"
@@ -105,8 +106,7 @@ MainWindow::MainWindow(QuestionHost *questions, QWidget *parent)
     m_actions->setRecentTargets(settings().list(Settings::RecentTargetList));
     restoreWindowGeometry();
     setWindowTitle(titleText());
-    engineActionsOff();
-    applyCapabilities();
+    m_actions->followEngine(false, 0);
 
     // The window asks nobody and a script runs the job: the run must end.
     if (offscreen && m_target.autoScript && m_questions == m_ownQuestions.get()) {
@@ -150,6 +150,7 @@ void MainWindow::buildLayout()
     m_log->setFont(consoleFont(m_highDpi));
     m_tabs = new QTabWidget(this);
     m_tabs->addTab(m_log, uiText().text(UiTextId::MessageLog));
+    m_memoryTabs = new MemoryTabs(*m_tabs, this);
 
     m_vertical = new QSplitter(Qt::Vertical, this);
     m_vertical->addWidget(m_tabs);
@@ -313,7 +314,6 @@ bool MainWindow::selectTarget(const QString &name)
     m_connectedDisplay = false;
 
     m_status->showUsbState(WindowTexts::NotConnected);
-    m_actions->nandMenu->setTitle(QString());
 
     m_record = record;
     m_target.changeTarget(name);
@@ -343,24 +343,13 @@ void MainWindow::deleteEngine()
         delete m_toolAction;
     }
     // The views show the old engine's nodes: they go first.
-    removeNodeViews();
+    m_memoryTabs->removeViews();
     m_dispatcher->setEngine(nullptr);
     m_console->RegisterCommands(nullptr);
     disconnect(m_engine.get(), nullptr, this, nullptr);
     m_engine.reset();
-    engineActionsOff();
-}
-
-void MainWindow::engineActionsOff()
-{
     // What an engine set up goes with it.
-    m_actions->save->setVisible(true);
-    m_actions->nandMenu->setTitle(QString());
-    m_actions->nandMenu->setEnabled(false);
-    m_actions->nandMenu->menuAction()->setVisible(false);
-    m_actions->multipleReadCorrection->setEnabled(false);
-    m_actions->newChip->setEnabled(false);
-    m_actions->smartCopy->setVisible(false);
+    m_actions->followEngine(false, 0);
 }
 
 void MainWindow::createEngine(CDeviceItem &record)
@@ -369,18 +358,14 @@ void MainWindow::createEngine(CDeviceItem &record)
     ChipEngine *engine = m_engine.get();
     engine->setOperationHost(this);
     installNodeHooks();
-    addNodeViews();
+    m_memoryTabs->addViews(
+        *engine, consoleFont(m_highDpi), [this](const QString &path) { rememberFile(path); },
+        m_actions->save);
     m_dispatcher->setEngine(engine);
     m_console->RegisterCommands(engine);
 
     const bool nand = record.kind == CDeviceItem::NandKind;
-    m_actions->nandMenu->setTitle(nand ? QStringLiteral("Nand") : QString());
-    m_actions->nandMenu->setEnabled(nand);
-    m_actions->nandMenu->menuAction()->setVisible(nand);
-    m_actions->multipleReadCorrection->setEnabled(nand);
-    m_actions->newChip->setEnabled(nand);
-    m_actions->smartCopy->setVisible(nand);
-    applyCapabilities();
+    m_actions->followEngine(nand, engine->capabilities());
 
     // The engine emits its signals on the GUI thread, after the worker has
     // handed them over, so these connections run in order and no answer of
@@ -415,15 +400,6 @@ void MainWindow::installNodeHooks()
         hooks.rememberFile = [this](const QString &fileName) { rememberFile(fileName); };
         node->setHooks(std::move(hooks));
     }
-}
-
-void MainWindow::applyCapabilities()
-{
-    const CapabilityActions enabled =
-        CapabilityActions::from(m_engine ? m_engine->capabilities() : 0);
-    m_actions->detect->setEnabled(enabled.detect);
-    m_actions->erase->setEnabled(enabled.erase);
-    m_actions->blankCheck->setEnabled(enabled.blankCheck);
 }
 
 void MainWindow::setTarget(const QString &name)
@@ -731,67 +707,19 @@ void MainWindow::showWriteProgress(uint a, uint b)
         m_engine->unlockBuffer();
 }
 
-void MainWindow::addNodeViews()
-{
-    for (int i = 0; i < 2; ++i) {
-        CMemoryNode *node = m_engine->memoryNode(i);
-        if (!node)
-            continue;
-        auto *view = new HexView(node, m_tabs);
-        view->setViewFont(consoleFont(m_highDpi));
-        view->setRememberFile([this](const QString &path) { rememberFile(path); });
-        view->setContextAction(m_actions->save);
-        m_tabs->addTab(view, node->name());
-        m_views.emplace_back(view);
-    }
-}
-
-void MainWindow::removeNodeViews()
-{
-    for (const QPointer<HexView> &view : m_views) {
-        if (view) {
-            m_tabs->removeTab(m_tabs->indexOf(view));
-            delete view.data();
-        }
-    }
-    m_views.clear();
-}
-
 QList<HexView *> MainWindow::memoryViews() const
 {
-    QList<HexView *> views;
-    for (const QPointer<HexView> &view : m_views) {
-        if (view)
-            views.append(view.data());
-    }
-    return views;
+    return m_memoryTabs->views();
 }
 
 void MainWindow::refreshNodeView(CMemoryNode *node)
 {
-    for (HexView *view : memoryViews()) {
-        if (view->node() != node)
-            continue;
-        view->relayout();
-        if (m_tabs->currentWidget() == view)
-            view->viewport()->update();
-    }
+    m_memoryTabs->refresh(node);
 }
 
 bool MainWindow::makeAddressVisible(quint64 address)
 {
-    HexView *shown = nullptr;
-    for (HexView *view : memoryViews()) {
-        CMemoryNode *node = view->node();
-        if (!node->Contains(address))
-            continue;
-        const quint64 offset = address - node->GetBase();
-        view->makeVisible(offset, offset);
-        shown = view;
-    }
-    if (shown)
-        m_tabs->setCurrentWidget(shown);
-    return shown != nullptr;
+    return m_memoryTabs->makeAddressVisible(address);
 }
 
 // --- log -----------------------------------------------------------------------------

@@ -23,6 +23,7 @@ class CommandConsole;
 class ConsoleLineView;
 class HexView;
 class MainActions;
+class MemoryTabs;
 class QLabel;
 class QMessageBox;
 class QPlainTextEdit;
@@ -176,14 +177,10 @@ private:
     void selectStartTarget();
     bool bufferBusy();
     void deleteEngine();
-    void engineActionsOff();
     void createEngine(CDeviceItem &record);
     void installNodeHooks();
-    void addNodeViews();
-    void removeNodeViews();
     void connectionChanged(bool connected);
     void speedChanged(int value);
-    void applyCapabilities();
     void display(const OperationProgress::Update &update);
     void confirmThen(int questionId, const QString &line);
     void setWorkingFolder(const QString &folder);
@@ -220,7 +217,7 @@ private:
     std::unique_ptr<ChipEngine> m_engine;
     QPointer<QAction> m_toolAction;
     // One view per memory node of the engine, each on its own tab.
-    std::vector<QPointer<HexView>> m_views;
+    MemoryTabs *m_memoryTabs = nullptr;
     bool m_connectedDisplay = false;
     OperationProgress m_progress;
     QElapsedTimer m_clock;
