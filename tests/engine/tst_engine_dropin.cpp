@@ -1,5 +1,6 @@
 #include "AnswerDispatcher.h"
 #include "AnswerHost.h"
+#include "DropInEmulator.h"
 #include "EngineSession.h"
 #include "ProgramObjects.h"
 #include "TestHome.h"
@@ -23,14 +24,6 @@
 // library stays loaded for the whole process; each test function gives it
 // a profile of its own.
 namespace {
-
-using Configure = int (*)(const char *);
-using LastError = const char *(*)();
-using ReadChip = long long (*)(int, unsigned long long, unsigned char *, unsigned long long);
-using CommandLogText = long long (*)(char *, long long);
-using ClearLog = void (*)();
-using InjectFault = int (*)(const char *, unsigned long long);
-using SetPause = void (*)(unsigned);
 
 // A W25Q64 in the socket, SPI image 0 already running, an SPI programmer
 // unit; `programmer` adds lines to the [programmer] section.
@@ -183,23 +176,12 @@ private:
     std::unique_ptr<ProgramObjects> m_objects;
     QTemporaryDir m_dir;
     UsbDriverTable m_table;
-    QLibrary m_library;
-    Configure m_configure = nullptr;
-    LastError m_lastError = nullptr;
-    ReadChip m_readChip = nullptr;
-    CommandLogText m_log = nullptr;
-    ClearLog m_clearLog = nullptr;
-    InjectFault m_fault = nullptr;
-    SetPause m_setPause = nullptr;
+    DropInEmulator m_emulator;
 };
 
 QString TestEngineDropIn::log() const
 {
-    const long long size = m_log(nullptr, 0);
-    QByteArray text(qsizetype(size) + 1, '\0');
-    m_log(text.data(), size + 1);
-    text.truncate(qsizetype(size));
-    return QString::fromLatin1(text);
+    return m_emulator.commandLog();
 }
 
 int TestEngineDropIn::count(const QString &line) const
@@ -209,11 +191,7 @@ int TestEngineDropIn::count(const QString &line) const
 
 bool TestEngineDropIn::configure(const std::string &profile)
 {
-    if (m_configure(profile.c_str()) != 1) {
-        qWarning("profile refused: %s", m_lastError());
-        return false;
-    }
-    return true;
+    return m_emulator.configure(profile);
 }
 
 void TestEngineDropIn::initTestCase()
@@ -230,24 +208,14 @@ void TestEngineDropIn::initTestCase()
     QVERIFY(QFile::copy(QStringLiteral(KVEMU_LIBRARY), copy));
     m_table.bind(m_dir.filePath("dll/kvusb"));
     QVERIFY(m_table.isResolved());
-    m_library.setFileName(copy);
-    QVERIFY(m_library.load());
-    m_configure = reinterpret_cast<Configure>(m_library.resolve("kvemu_configure"));
-    m_lastError = reinterpret_cast<LastError>(m_library.resolve("kvemu_last_error"));
-    m_readChip = reinterpret_cast<ReadChip>(m_library.resolve("kvemu_read_chip"));
-    m_log = reinterpret_cast<CommandLogText>(m_library.resolve("kvemu_command_log"));
-    m_clearLog = reinterpret_cast<ClearLog>(m_library.resolve("kvemu_clear_log"));
-    m_fault = reinterpret_cast<InjectFault>(m_library.resolve("kvemu_inject_fault"));
-    m_setPause = reinterpret_cast<SetPause>(m_library.resolve("kvemu_set_download_pause_ms"));
-    QVERIFY(m_configure && m_lastError && m_readChip && m_log && m_clearLog && m_fault &&
-            m_setPause);
+    QVERIFY(m_emulator.load(copy));
 }
 
 void TestEngineDropIn::init()
 {
     // The program's pause after a download is the transport's; the engine's
     // own waits (200 ms per try, 900 ms once back) stay as they are.
-    m_setPause(0);
+    m_emulator.setDownloadPause(0);
 }
 
 void TestEngineDropIn::connectsWithoutDownloadWhenFirmwareRuns()
@@ -271,7 +239,7 @@ void TestEngineDropIn::connectsWithoutDownloadWhenFirmwareRuns()
 void TestEngineDropIn::connectsAfterDownloadingItsImage()
 {
     QVERIFY(configure(nand()));
-    m_setPause(1800); // as the real transport pauses
+    m_emulator.setDownloadPause(1800); // as the real transport pauses
     EngineSession s(std::make_unique<TestEngine>(m_table, NandImage1));
     QVERIFY(s.startConnected(15000));
     QCOMPARE(s.changes, QList<bool>{true});
@@ -304,9 +272,7 @@ void TestEngineDropIn::programAndReadBackInChunks()
     QTRY_COMPARE(s.progress.size(), 1);
     QCOMPARE(s.progress.first(), qMakePair(0u, 20480u));
 
-    QByteArray chip(20480, '\0');
-    QCOMPARE(m_readChip(0, 0, reinterpret_cast<unsigned char *>(chip.data()), 20480), 20480LL);
-    QCOMPARE(chip, TestEngine::nodeBytes(0, 20480));
+    QCOMPARE(m_emulator.readChip(0, 0, 20480), TestEngine::nodeBytes(0, 20480));
 
     s.received.clear();
     const QByteArray mid = spiRead(0x1000, 1000);
@@ -357,7 +323,7 @@ void TestEngineDropIn::unplugDuringLongAnswerDropsQueueAndReconnects()
     QVERIFY(s.startConnected());
 
     // The device goes once the command and two chunks have moved.
-    QCOMPARE(m_fault("unplug_after_bytes", 20 + 2 * 8192), 1);
+    QVERIFY(m_emulator.inject("unplug_after_bytes", 20 + 2 * 8192));
     const QByteArray read = spiRead(0, 65536);
     QVERIFY(s.engine->enqueue(bytes(read), 20, 0, 'A', 65536));
     s.engine->queryIdentification();
@@ -400,7 +366,7 @@ void TestEngineDropIn::destructionFinishesTheRunningRequest()
         s.end();
         QVERIFY(s.received.size() < 256); // most of it went with the engine
     }
-    m_clearLog();
+    m_emulator.clearLog();
     EngineSession next(std::make_unique<TestEngine>(m_table, SpiImage0));
     QVERIFY(next.startConnected());
     next.engine->queryIdentification();

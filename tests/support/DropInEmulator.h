@@ -20,8 +20,12 @@ public:
     // Loads the library from `<test program folder>/dll/libkvusb.so`.
     bool load()
     {
-        m_library.setFileName(QCoreApplication::applicationDirPath() +
-                              QStringLiteral("/dll/libkvusb.so"));
+        return load(QCoreApplication::applicationDirPath() + QStringLiteral("/dll/libkvusb.so"));
+    }
+    // Loads the library from `path` (the same file the driver table binds).
+    bool load(const QString &path)
+    {
+        m_library.setFileName(path);
         if (!m_library.load())
             return false;
         m_configure = resolve<Configure>("kvemu_configure");
