@@ -8,6 +8,7 @@
 #include "MainWindow.h"
 #include "ProgramObjects.h"
 #include "ScriptedQuestions.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QAction>
@@ -208,11 +209,8 @@ void TestConsoleWindow::logCommandWritesTheLogFile()
     type("help cls");
     type("log 0");
     type("help exit");
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("Log Start\r\n-help cls\r\nUsage: cls\r\n"
-                                        " Clear the output display\r\n-log 0\r\n"));
-    file.close();
+    QCOMPARE(TestFiles::read(path), QByteArray("Log Start\r\n-help cls\r\nUsage: cls\r\n"
+                                               " Clear the output display\r\n-log 0\r\n"));
     QFile::remove(path);
 }
 
@@ -259,20 +257,15 @@ void TestConsoleWindow::saveAndLoadThroughTheConsole()
 {
     m_window = start(Spi);
     const QString in = m_files.filePath(QStringLiteral("in.bin"));
-    QFile file(in);
-    QVERIFY(file.open(QIODevice::WriteOnly));
     QByteArray bytes(256, '\0');
     for (int i = 0; i < bytes.size(); ++i)
         bytes[i] = char(255 - i);
-    file.write(bytes);
-    file.close();
+    TestFiles::write(in, bytes);
     type("load " + in);
     QCOMPARE(settings().list(Settings::RecentFileList).value(0), in);
     const QString out = m_files.filePath(QStringLiteral("out.bin"));
     type("save SPI " + out);
-    QFile saved(out);
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    const QByteArray written = saved.readAll();
+    const QByteArray written = TestFiles::read(out);
     QCOMPARE(written.size(), 8 * 1024 * 1024);
     QCOMPARE(written.left(256), bytes);
 }

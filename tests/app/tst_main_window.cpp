@@ -8,6 +8,7 @@
 #include "MainWindow.h"
 #include "ProgramObjects.h"
 #include "ScriptedQuestions.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 #include "UsbDriverTable.h"
 #include "WindowGeometry.h"
@@ -273,10 +274,8 @@ void TestMainWindow::autoScriptRunsOnceTheProgrammerIsReady()
                                  "[chip]\nfamily = nand\nid = EC F1 00 95 40\nblocks = 64\n"));
     settings().setBoolean(Settings::AutoScript, true);
     QVERIFY(QDir().mkpath(applicationFolder(ScriptFolder)));
-    QFile script(applicationFolder(ScriptFolder) + Nand + QStringLiteral(".usp"));
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("echo auto script\nspeed 3\n");
-    script.close();
+    TestFiles::write(applicationFolder(ScriptFolder) + Nand + QStringLiteral(".usp"),
+                     "echo auto script\nspeed 3\n");
     Session s(Nand);
     QVERIFY(s.window->actions().autoScript->isChecked());
     QTRY_VERIFY_WITH_TIMEOUT(s.logCount(QStringLiteral("Script finished")) == 1, 15000);
@@ -504,9 +503,8 @@ void TestMainWindow::confirmations()
 void TestMainWindow::panelOpensFilesAndFollowsTheFolder()
 {
     QTemporaryDir dir;
-    QFile dump(dir.filePath(QStringLiteral("dump.bin")));
-    QVERIFY(dump.open(QIODevice::WriteOnly));
-    dump.close();
+    const QString dump = dir.filePath(QStringLiteral("dump.bin"));
+    TestFiles::write(dump, QByteArray());
     {
         Session s(Nand);
         s.questions.folderAnswer = dir.path();
@@ -514,14 +512,14 @@ void TestMainWindow::panelOpensFilesAndFollowsTheFolder()
         QCOMPARE(s.window->workingFolder(), dir.path() + QLatin1Char('/'));
         QCOMPARE(s.window->folderPanel()->folder(), dir.path() + QLatin1Char('/'));
 
-        emit s.window->folderPanel()->fileOpened(dump.fileName());
-        QCOMPARE(settings().list(Settings::RecentFileList), QStringList{dump.fileName()});
+        emit s.window->folderPanel()->fileOpened(dump);
+        QCOMPARE(settings().list(Settings::RecentFileList), QStringList{dump});
         QAction *first = s.window->actions().recentFiles->actions().value(0);
         QVERIFY(first && first->isVisible());
         QCOMPARE(first->text(), QStringLiteral("&1 dump.bin"));
         // The file becomes the "Nand" node's image.
-        QCOMPARE(s.logCount(dump.fileName() + QStringLiteral(" Loaded")), 1);
-        QCOMPARE(s.window->engine()->memoryNode(0)->fileName(), dump.fileName());
+        QCOMPARE(s.logCount(dump + QStringLiteral(" Loaded")), 1);
+        QCOMPARE(s.window->engine()->memoryNode(0)->fileName(), dump);
     }
     // The target keeps its working folder.
     QCOMPARE(settings().targetFolder(Nand), dir.path() + QLatin1Char('/'));
@@ -539,16 +537,12 @@ void TestMainWindow::logFileInLatin1WithCrLf()
     s.window->appendLog(QStringLiteral("Gr\u00fc\u00dfe"));
     s.window->setLogFile(false, name);
     s.window->appendLog(QStringLiteral("after"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("Log Start\r\nGr\xfc\xdf"
-                                        "e\r\n"));
-    file.close();
+    QCOMPARE(TestFiles::read(path), QByteArray("Log Start\r\nGr\xfc\xdf"
+                                               "e\r\n"));
     // Opening again appends.
     s.window->setLogFile(true, name);
     s.window->setLogFile(false, name);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll().endsWith("e\r\nLog Start\r\n"));
+    QVERIFY(TestFiles::read(path).endsWith("e\r\nLog Start\r\n"));
     QFile::remove(path);
 }
 

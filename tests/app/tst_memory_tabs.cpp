@@ -7,13 +7,13 @@
 #include "MainWindow.h"
 #include "ProgramObjects.h"
 #include "ScriptedQuestions.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 #include "WorkingFolderPanel.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDropEvent>
-#include <QFile>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -142,10 +142,7 @@ void TestMemoryTabs::openFromThePanelShowsTheImage()
 {
     auto window = start(Spi);
     const QString path = m_files.filePath(QStringLiteral("image.bin"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(pattern(4096));
-    file.close();
+    TestFiles::write(path, pattern(4096));
     emit window->folderPanel()->fileOpened(path);
     CMemoryNode *node = window->engine()->memoryNode(0);
     QByteArray bytes(4096, '\0');
@@ -158,10 +155,7 @@ void TestMemoryTabs::dropFromThePanelLoadsTheFile()
 {
     auto window = start(Spi);
     const QString path = m_files.filePath(QStringLiteral("dropped.bin"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(pattern(300));
-    file.close();
+    TestFiles::write(path, pattern(300));
     HexView *view = window->memoryViews().value(0);
     QVERIFY(view);
     window->tabs()->setCurrentWidget(view);
@@ -188,9 +182,7 @@ void TestMemoryTabs::saveWritesTheCurrentTab()
     const QString path = m_files.filePath(QStringLiteral("saved.bin"));
     m_questions.saveAnswer = path;
     window->actions().save->trigger();
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray saved = file.readAll();
+    const QByteArray saved = TestFiles::read(path);
     QCOMPARE(quint64(saved.size()), node->GetSize());
     QCOMPARE(saved.mid(16, 64), bytes);
     QCOMPARE(saved.at(0), char(0xFF));

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QDir>
@@ -41,11 +42,10 @@ namespace {
 const QByteArray NandProfile = "[programmer]\nfirmware = NAND image 1\n"
                                "[chip]\nfamily = nand\nid = EC F1 00 95 40\nblocks = 64\n";
 
-bool write(const QString &path, const QByteArray &bytes)
+void write(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    TestFiles::write(path, bytes);
 }
 
 } // namespace
@@ -89,9 +89,7 @@ TestUnattended::Run TestUnattended::run(const QByteArray &script, bool withProgr
     }
     result.output += QString::fromLocal8Bit(process.readAll());
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    QFile log(home.path() + QStringLiteral("/tmp/korvane.log"));
-    if (log.open(QIODevice::ReadOnly))
-        result.logFile = QString::fromLatin1(log.readAll());
+    result.logFile = QString::fromLatin1(TestFiles::read(home.path() + "/tmp/korvane.log"));
     return result;
 }
 
