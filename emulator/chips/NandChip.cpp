@@ -55,6 +55,9 @@ std::string NandChipConfig::check() const
     };
     if (outside(factoryBadBlocks) || outside(eraseFailBlocks) || outside(programFailBlocks))
         return "a bad block lies past the last block";
+    if (!parameterPage.empty() && parameterPage.size() < MinParameterPageBytes)
+        return "a parameter page holds at least " + std::to_string(MinParameterPageBytes) +
+               " bytes";
     if (flipRate < 0.0 || flipRate > 1.0)
         return "the read flip rate lies outside 0..1";
     return {};
@@ -67,7 +70,10 @@ NandChip::NandChip(NandChipConfig config, ImageFile &image, std::uint64_t base)
     const std::string problem = m_config.check();
     if (!problem.empty())
         throw std::invalid_argument(problem);
-    if (m_config.onfi) {
+    if (!m_config.parameterPage.empty()) {
+        m_parameterPage = m_config.parameterPage;
+        m_parameterPageRepeats = false;
+    } else if (m_config.onfi) {
         OnfiDescription d;
         d.manufacturer = m_config.manufacturer;
         d.model = m_config.model;
@@ -107,26 +113,6 @@ std::uint64_t NandChip::blockOf(std::uint32_t row) const
     return wrap(row) / m_config.pagesPerBlock;
 }
 
-NandChip::Address NandChip::decodeAddress(std::span<const std::uint8_t> cycles) const
-{
-    Address address;
-    const unsigned columns = m_config.effectiveColumnCycles();
-    for (unsigned i = 0; i < columns && i < cycles.size(); ++i)
-        address.column |= std::uint32_t(cycles[i]) << (8 * i);
-    if (cycles.size() > columns)
-        address.row = decodeRow(cycles.subspan(columns));
-    return address;
-}
-
-std::uint32_t NandChip::decodeRow(std::span<const std::uint8_t> cycles) const
-{
-    std::uint32_t row = 0;
-    const unsigned rows = m_config.effectiveRowCycles();
-    for (unsigned i = 0; i < rows && i < cycles.size(); ++i)
-        row |= std::uint32_t(cycles[i]) << (8 * i);
-    return row;
-}
-
 void NandChip::readId(std::span<std::uint8_t> out) const
 {
     for (std::size_t i = 0; i < out.size(); ++i)
@@ -135,11 +121,14 @@ void NandChip::readId(std::span<std::uint8_t> out) const
 
 void NandChip::readParameterPage(std::uint64_t offset, std::span<std::uint8_t> out) const
 {
-    for (std::size_t i = 0; i < out.size(); ++i)
-        out[i] =
-            m_parameterPage.empty()
-                ? 0xFF
-                : m_parameterPage[static_cast<std::size_t>((offset + i) % m_parameterPage.size())];
+    const std::uint64_t size = m_parameterPage.size();
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const std::uint64_t at = offset + i;
+        if (size == 0 || (!m_parameterPageRepeats && at >= size))
+            out[i] = 0xFF;
+        else
+            out[i] = m_parameterPage[static_cast<std::size_t>(at % size)];
+    }
 }
 
 Nanos NandChip::readPage(std::uint32_t row, std::uint32_t column, std::span<std::uint8_t> out)

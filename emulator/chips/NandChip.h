@@ -22,12 +22,20 @@ struct NandChipConfig
     std::uint32_t spareBytes = 64;
     std::uint32_t pagesPerBlock = 64;
     std::uint32_t blocks = 1024;
-    // 0: as real parts have them (column: 1 up to 512 data bytes, else 2;
-    // row: as many as the highest page number needs).
+    // The address cycles the chip's ONFI page reports; 0: as real parts have
+    // them (column: 1 up to 512 data bytes, else 2; row: as many as the
+    // highest page number needs). The firmware addresses the chip as the
+    // program's packets say, whatever these are.
     unsigned columnCycles = 0;
     unsigned rowCycles = 0;
-    // ONFI parameter page; without it READ PARAMETER PAGE reads 0xFF.
+    // ONFI parameter page, generated from this configuration; without it
+    // READ PARAMETER PAGE reads 0xFF.
     bool onfi = false;
+    // A parameter page exactly as a real chip sends it (at least
+    // MinParameterPageBytes); READ PARAMETER PAGE reads these bytes, then
+    // 0xFF. It takes the place of the generated page.
+    std::vector<std::uint8_t> parameterPage;
+    static constexpr std::size_t MinParameterPageBytes = 256;
     std::string manufacturer;
     std::string model;
     // Factory bad blocks: their first page reads 0x00 throughout (so the
@@ -64,12 +72,6 @@ public:
     static constexpr std::uint8_t StatusReady = 0xE0; // ready, not write-protected
     static constexpr std::uint8_t StatusFail = 0x01;
 
-    struct Address
-    {
-        std::uint32_t column = 0;
-        std::uint32_t row = 0;
-    };
-
     // Marks the factory bad blocks in the image. Throws std::invalid_argument
     // for a configuration that check() refuses.
     NandChip(NandChipConfig config, ImageFile &image, std::uint64_t base);
@@ -77,14 +79,9 @@ public:
     const NandChipConfig &config() const { return m_config; }
     std::uint32_t pageBytes() const { return m_config.pageBytes(); }
 
-    // Splits address cycles as clocked in (column first, least significant
-    // byte first); missing cycles count as 0, extra ones are ignored.
-    Address decodeAddress(std::span<const std::uint8_t> cycles) const;
-    // Row cycles alone, as BLOCK ERASE takes them.
-    std::uint32_t decodeRow(std::span<const std::uint8_t> cycles) const;
-
     void readId(std::span<std::uint8_t> out) const;
-    // Bytes from `offset` of the parameter page stream (copy after copy).
+    // Bytes from `offset` of the parameter page stream: the generated page
+    // copy after copy, or the configured bytes and then 0xFF.
     void readParameterPage(std::uint64_t offset, std::span<std::uint8_t> out) const;
     // READ PAGE: the page goes to the page register (with any read
     // disturbance), data out from `column`; bytes past the page read 0xFF.
@@ -118,6 +115,7 @@ private:
     std::uint64_t m_base;
     BitFlipper m_flips;
     std::vector<std::uint8_t> m_parameterPage; // empty without ONFI
+    bool m_parameterPageRepeats = true;        // generated: copy after copy
 };
 
 } // namespace kvemu::chips

@@ -39,6 +39,34 @@ ChipFamily familyOf(const Entry &e)
     throw ConfigError("family must be nand, spi, dataflash, eeprom or none", e.line);
 }
 
+// `value` relative to the profile's folder (empty: the current folder).
+std::string inFolder(const std::string &value, const std::string &folder)
+{
+    return value.empty() || value.front() == '/' || folder.empty() ? value : folder + "/" + value;
+}
+
+// The parameter page a chip sends: the file's first 512 bytes (the most
+// READ PARAMETER PAGE answers), at least 256 of them.
+std::vector<std::uint8_t> parameterPageFile(const Entry &e, const std::string &folder)
+{
+    constexpr std::size_t Answered = 512;
+    const std::string path = inFolder(e.value, folder);
+    std::ifstream in(path, std::ios::binary);
+    if (e.value.empty() || !in)
+        throw ConfigError("cannot read the parameter page file \"" + path + "\"", e.line);
+    std::vector<std::uint8_t> page(Answered);
+    in.read(reinterpret_cast<char *>(page.data()), static_cast<std::streamsize>(page.size()));
+    if (in.bad())
+        throw ConfigError("cannot read the parameter page file \"" + path + "\"", e.line);
+    page.resize(static_cast<std::size_t>(in.gcount()));
+    if (page.size() < chips::NandChipConfig::MinParameterPageBytes)
+        throw ConfigError("the parameter page file \"" + path + "\" holds " +
+                              std::to_string(page.size()) + " bytes, a page at least " +
+                              std::to_string(chips::NandChipConfig::MinParameterPageBytes),
+                          e.line);
+    return page;
+}
+
 std::uint32_t u32(const Entry &e)
 {
     return static_cast<std::uint32_t>(config::number(e.value, e.line, UINT32_MAX));
@@ -125,46 +153,51 @@ void readFaults(const Section &s, EmulatorConfig &c)
 }
 
 // A key of a NAND chip; false when `e` is none.
-bool readNandKey(const Entry &e, chips::NandChipConfig &n)
+bool readNandKey(const Entry &e, chips::NandChipConfig &n, const std::string &folder)
 {
-    if (e.key == "id")
+    if (e.key == "id") {
         n.id = config::bytes(e.value, e.line);
-    else if (e.key == "data_bytes")
+    } else if (e.key == "data_bytes") {
         n.dataBytes = u32(e);
-    else if (e.key == "spare_bytes")
+    } else if (e.key == "spare_bytes") {
         n.spareBytes = u32(e);
-    else if (e.key == "pages_per_block")
+    } else if (e.key == "pages_per_block") {
         n.pagesPerBlock = u32(e);
-    else if (e.key == "blocks")
+    } else if (e.key == "blocks") {
         n.blocks = u32(e);
-    else if (e.key == "column_cycles")
+    } else if (e.key == "column_cycles") {
         n.columnCycles = static_cast<unsigned>(config::number(e.value, e.line, 4));
-    else if (e.key == "row_cycles")
+    } else if (e.key == "row_cycles") {
         n.rowCycles = static_cast<unsigned>(config::number(e.value, e.line, 4));
-    else if (e.key == "onfi")
+    } else if (e.key == "onfi") {
         n.onfi = config::boolean(e.value, e.line);
-    else if (e.key == "manufacturer")
+        if (!n.onfi)
+            n.parameterPage.clear(); // also one a [ceN] inherits from [chip]
+    } else if (e.key == "onfi_file") {
+        n.parameterPage = parameterPageFile(e, folder);
+    } else if (e.key == "manufacturer") {
         n.manufacturer = e.value;
-    else if (e.key == "model")
+    } else if (e.key == "model") {
         n.model = e.value;
-    else if (e.key == "bad_blocks")
+    } else if (e.key == "bad_blocks") {
         n.factoryBadBlocks = config::blocks(e.value, e.line);
-    else if (e.key == "erase_fail_blocks")
+    } else if (e.key == "erase_fail_blocks") {
         n.eraseFailBlocks = config::blocks(e.value, e.line);
-    else if (e.key == "program_fail_blocks")
+    } else if (e.key == "program_fail_blocks") {
         n.programFailBlocks = config::blocks(e.value, e.line);
-    else if (e.key == "flip_seed")
+    } else if (e.key == "flip_seed") {
         n.flipSeed = config::number(e.value, e.line);
-    else if (e.key == "flip_rate")
+    } else if (e.key == "flip_rate") {
         n.flipRate = config::fraction(e.value, e.line);
-    else if (e.key == "read_us")
+    } else if (e.key == "read_us") {
         n.readTime = config::number(e.value, e.line, 10000000) * Us;
-    else if (e.key == "program_us")
+    } else if (e.key == "program_us") {
         n.programTime = config::number(e.value, e.line, 10000000) * Us;
-    else if (e.key == "erase_us")
+    } else if (e.key == "erase_us") {
         n.eraseTime = config::number(e.value, e.line, 100000000) * Us;
-    else
+    } else {
         return false;
+    }
     return true;
 }
 
@@ -293,9 +326,7 @@ void readChip(const IniFile &ini, const std::string &folder, EmulatorConfig &c, 
             if (e.key == "id")
                 idGiven = true;
             if (e.key == "image") {
-                b.imagePath = e.value.empty() || e.value.front() == '/' || folder.empty()
-                                  ? e.value
-                                  : folder + "/" + e.value;
+                b.imagePath = inFolder(e.value, folder);
                 continue;
             }
             bool known = false;
@@ -309,7 +340,7 @@ void readChip(const IniFile &ini, const std::string &folder, EmulatorConfig &c, 
                         throw ConfigError("chip_enables must be 1 to 4", e.line);
                     known = true;
                 } else {
-                    known = readNandKey(e, nand);
+                    known = readNandKey(e, nand, folder);
                 }
                 break;
             case ChipFamily::SpiNor:
@@ -351,7 +382,7 @@ void readChip(const IniFile &ini, const std::string &folder, EmulatorConfig &c, 
                 for (const Entry &e : section->entries) {
                     if (e.key == "present")
                         present = config::boolean(e.value, e.line);
-                    else if (!readNandKey(e, chip))
+                    else if (!readNandKey(e, chip, folder))
                         unknownKey(e, "[" + name + "]");
                 }
             if (!present) {

@@ -23,7 +23,11 @@ namespace kvemu {
 //                 image = file (relative to the profile's folder; none: temporary);
 //                 id = hex bytes;
 //     nand:       data_bytes, spare_bytes, pages_per_block, blocks, chip_enables,
-//                 column_cycles, row_cycles, onfi, manufacturer, model, bad_blocks,
+//                 column_cycles, row_cycles (what the ONFI page reports), onfi,
+//                 onfi_file (a parameter page as the chip sends it, relative to the
+//                 profile's folder: at least 256 bytes, of which READ PARAMETER PAGE
+//                 answers the first 512; it takes the place of the generated page,
+//                 onfi = no drops it), manufacturer, model, bad_blocks,
 //                 erase_fail_blocks, program_fail_blocks, flip_seed, flip_rate,
 //                 read_us, program_us, erase_us
 //     spi:        size, page_size, sfdp, dual, quad, status1, status2, program_us,
@@ -38,7 +42,8 @@ namespace kvemu {
 class ConfigReader
 {
 public:
-    // `folder`: where relative image paths start (empty: the current folder).
+    // `folder`: where relative image and parameter page paths start (empty:
+    // the current folder).
     static EmulatorConfig read(std::string_view text, const std::string &folder = {});
     // Reads the file; throws ConfigError when it cannot be read.
     static EmulatorConfig readFile(const std::string &path);

@@ -1,8 +1,8 @@
 #include "NandProtocol.h"
 
+#include "NandPagePacket.h"
 #include "NandReadAnswer.h"
 #include "Packet.h"
-#include "PageCount.h"
 #include "ProtocolError.h"
 
 #include <algorithm>
@@ -10,16 +10,9 @@
 
 namespace kvemu {
 
-using packet::hexByte;
-using packet::le16;
-using packet::le32;
 using packet::requireLength;
 
 namespace {
-
-constexpr std::size_t PageCommandLength = 20;
-constexpr std::size_t MaxAddressCycles = 6; // bytes 2..7
-constexpr std::uint32_t MaxFirstPageBytes = 65536;
 
 std::uint64_t wholePackets(std::uint64_t bytes, unsigned packet)
 {
@@ -73,41 +66,34 @@ bool NandProtocol::command(std::span<const std::uint8_t> packet)
     }
 }
 
-chips::NandChip::Address NandProtocol::pageAddress(std::span<const std::uint8_t> packet)
-{
-    requireLength(packet, PageCommandLength);
-    const unsigned cycles = packet[1];
-    if (cycles == 0 || cycles > MaxAddressCycles)
-        throw ProtocolError(hexByte(packet[0]) + " with " + std::to_string(cycles) +
-                            " address cycles");
-    if (!chip())
-        return {};
-    return chip()->decodeAddress(packet.subspan(2, cycles));
-}
-
 void NandProtocol::readPages(std::span<const std::uint8_t> packet)
 {
-    const auto address = pageAddress(packet);
-    const std::uint32_t pageSize = le16(packet, 8);
-    if (pageSize == 0)
-        throw ProtocolError("0x27 with page size 0");
-    const std::uint32_t pages = decodePageCount(packet[10], packet[11]);
-    const std::uint64_t length =
-        wholePackets(std::uint64_t(pages) * pageSize, m_context.packetSize);
-    m_context.answers.push(std::make_unique<NandReadAnswer>(chip(), address.row, address.column,
-                                                            pageSize, pages, length));
+    const NandPagePacket p = NandPagePacket::pages(packet);
+    const std::string problem = p.problem(chip());
+    if (!problem.empty())
+        throw ProtocolError(problem);
+    const std::uint64_t length = wholePackets(p.bytes(), m_context.packetSize);
+    m_context.answers.push(
+        std::make_unique<NandReadAnswer>(chip(), p.row, p.column, p.pageSize, p.pageCount, length));
 }
 
 void NandProtocol::programPages(std::span<const std::uint8_t> packet)
 {
-    const auto address = pageAddress(packet);
-    const std::uint32_t pageSize = le16(packet, 8);
-    if (pageSize == 0)
-        throw ProtocolError("0x1C with page size 0");
-    const std::uint32_t pages = decodePageCount(packet[10], packet[11]);
-    m_programChip = chip();
-    m_programRow = address.row;
-    m_programColumn = address.column;
+    const NandPagePacket p = NandPagePacket::pages(packet);
+    const std::string problem = p.problem(chip());
+    // A refused command still takes its data, programming nothing.
+    receiveProgram(problem.empty() ? chip() : nullptr, p.row, p.column, p.pageSize,
+                   p.pageSize == 0 ? 0 : p.pageCount);
+    if (!problem.empty())
+        throw ProtocolError(problem);
+}
+
+void NandProtocol::receiveProgram(chips::NandChip *target, std::uint32_t row, std::uint32_t column,
+                                  std::uint32_t pageSize, std::uint32_t pages)
+{
+    m_programChip = target;
+    m_programRow = row;
+    m_programColumn = column;
     m_programPagesLeft = pages;
     m_page.assign(pageSize, 0xFF);
     m_pageFill = 0;
@@ -117,7 +103,9 @@ void NandProtocol::programPages(std::span<const std::uint8_t> packet)
 void NandProtocol::programPage()
 {
     if (!m_programChip) {
-        ++m_failedPages; // nobody pulls the status down: it reads 0xFF, FAIL set
+        // No chip (nobody pulls the status down: it reads 0xFF, FAIL set), or
+        // a refused command: the page counts as failed.
+        ++m_failedPages;
     } else {
         const auto result = m_programChip->programPage(m_programRow, m_programColumn, m_page);
         m_context.clock.spend(result.busy);
@@ -147,28 +135,28 @@ void NandProtocol::data(std::span<const std::uint8_t> bytes)
 
 void NandProtocol::eraseBlock(std::span<const std::uint8_t> packet)
 {
-    requireLength(packet, PageCommandLength);
-    const unsigned cycles = packet[1];
-    if (cycles == 0 || cycles > 4)
-        throw ProtocolError("0x1b with " + std::to_string(cycles) + " row cycles");
+    const NandPagePacket p = NandPagePacket::erase(packet);
+    const std::string problem = p.problem(chip());
+    if (!problem.empty())
+        throw ProtocolError(problem);
     if (!chip()) {
         m_context.answers.push({0xFF, 1});
         return;
     }
-    const auto result = chip()->eraseBlock(chip()->decodeRow(packet.subspan(2, cycles)));
+    const auto result = chip()->eraseBlock(p.row);
     m_context.clock.spend(result.busy);
     m_context.answers.push({result.status, static_cast<std::uint8_t>(result.failed() ? 1 : 0)});
 }
 
 void NandProtocol::readFirstPage(std::span<const std::uint8_t> packet)
 {
-    const auto address = pageAddress(packet);
-    const std::uint32_t bytes = le32(packet, 8);
-    if (bytes == 0 || bytes > MaxFirstPageBytes)
-        throw ProtocolError("0x37 for " + std::to_string(bytes) + " bytes");
-    std::vector<std::uint8_t> answer(bytes, 0xFF);
+    const NandPagePacket p = NandPagePacket::firstPage(packet, chip());
+    const std::string problem = p.problem(chip());
+    if (!problem.empty())
+        throw ProtocolError(problem);
+    std::vector<std::uint8_t> answer(p.byteCount, 0xFF);
     if (chip())
-        m_context.clock.spend(chip()->readPage(address.row, address.column, answer));
+        m_context.clock.spend(chip()->readPage(p.row, p.column, answer));
     m_context.answers.push(std::move(answer));
 }
 

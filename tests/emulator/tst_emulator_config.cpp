@@ -3,10 +3,13 @@
 #include "ConfigError.h"
 #include "ConfigReader.h"
 #include "IniFile.h"
+#include "OnfiParameterPage.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMap>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -42,6 +45,8 @@ private slots:
     void errorsNameTheLine();
     void shippedProfilesBuild_data();
     void shippedProfilesBuild();
+    void nandProfilesMatchTheCatalogue_data();
+    void nandProfilesMatchTheCatalogue();
 };
 
 void TestEmulatorConfig::iniSyntax()
@@ -290,6 +295,16 @@ void TestEmulatorConfig::shippedProfilesBuild_data()
                                   << QByteArray("\x9B\xF1\x80\x15\x42", 5);
     QTest::newRow("NAND answering 0xFF")
         << "nand-no-chip.ini" << int(ChipFamily::Nand) << 0 << QByteArray();
+    QTest::newRow("K9F1G08U0B") << "nand-k9f1g08u0b.ini" << int(ChipFamily::Nand) << 1
+                                << QByteArray("\xEC\xF1\x00\x95\x40", 5);
+    QTest::newRow("ID of two records") << "nand-hy27uf081g2.ini" << int(ChipFamily::Nand) << 1
+                                       << QByteArray("\xAD\xF1\x80\x1D", 4);
+    QTest::newRow("unknown NAND with ONFI") << "nand-onfi-unknown.ini" << int(ChipFamily::Nand) << 1
+                                            << QByteArray("\x2C\x38\x00\x26\x85", 5);
+    QTest::newRow("weak blocks") << "nand-weak-blocks.ini" << int(ChipFamily::Nand) << 1
+                                 << QByteArray("\xC2\xF1\x80\x95\x02", 5);
+    QTest::newRow("1 GiB class") << "nand-1gib.ini" << int(ChipFamily::Nand) << 1
+                                 << QByteArray("\x20\xD3\x14\xA5\x34", 5);
     QTest::newRow("W25Q64FV") << "spi-w25q64fv.ini" << int(ChipFamily::SpiNor) << 0
                               << QByteArray("\xEF\x40\x17", 3);
     QTest::newRow("unknown SPI with SFDP")
@@ -331,6 +346,77 @@ void TestEmulatorConfig::shippedProfilesBuild()
         QCOMPARE(c.board.eeprom.size, 512u);
         QVERIFY(c.board.eeprom.id.empty());
     }
+}
+
+void TestEmulatorConfig::nandProfilesMatchTheCatalogue_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("records"); // the records whose ID bytes the chip answers
+    QTest::addColumn<bool>("onfi");
+    QTest::newRow("K9F1G08U0B") << "nand-k9f1g08u0b.ini" << QStringList{"K9F1G08U0B"} << false;
+    QTest::newRow("two K9F1G08U0B")
+        << "nand-k9f1g08u0b-2ce.ini" << QStringList{"K9F1G08U0B"} << true;
+    QTest::newRow("HY27UF081G2") << "nand-hy27uf081g2.ini"
+                                 << QStringList{"HY27UF081G2A", "HY27UF081G2B"} << false;
+    QTest::newRow("unknown with ONFI") << "nand-onfi-unknown.ini" << QStringList{} << true;
+    QTest::newRow("unknown without ONFI") << "nand-unknown-no-onfi.ini" << QStringList{} << false;
+    QTest::newRow("weak blocks") << "nand-weak-blocks.ini" << QStringList{"MX30LF1G18AC"} << false;
+    QTest::newRow("1 GiB class") << "nand-1gib.ini" << QStringList{"NAND08GW3C2B"} << false;
+}
+
+void TestEmulatorConfig::nandProfilesMatchTheCatalogue()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, records);
+    QFETCH(bool, onfi);
+    const EmulatorConfig c =
+        ConfigReader::readFile(QDir(KVEMU_PROFILE_DIR).filePath(file).toStdString());
+    ChipBoard board(c.board);
+    chips::NandChip *chip = board.nand(0);
+    QVERIFY(chip);
+    const chips::NandChipConfig &n = chip->config();
+    // What READ ID answers, as detection reads it (six bytes).
+    std::vector<std::uint8_t> id(6);
+    chip->readId(id);
+
+    QFile catalogue(KORVANE_NAND_CATALOGUE);
+    QVERIFY(catalogue.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QRegularExpression item(QStringLiteral("(\\w+)=\"([^\"]*)\""));
+    QStringList matched;
+    while (!catalogue.atEnd()) {
+        const QString line = QString::fromLatin1(catalogue.readLine());
+        QMap<QString, QString> values;
+        for (auto it = item.globalMatch(line); it.hasNext();) {
+            const auto m = it.next();
+            values[m.captured(1)] = m.captured(2);
+        }
+        const auto hex = [](const QString &text) {
+            return text.chopped(1).toULongLong(nullptr, 16);
+        };
+        if (values.value("ID1").isEmpty())
+            continue;
+        bool same = true;
+        for (int i = 0; i < 5 && same; ++i) {
+            const QString byte = values.value(QStringLiteral("ID%1").arg(i + 1));
+            same = byte.isEmpty() || hex(byte) == id[std::size_t(i)];
+        }
+        if (!same)
+            continue;
+        matched << values.value("Name");
+        // The record describes the chip in the socket.
+        QCOMPARE(hex(values.value("PageSize")), quint64(n.pageBytes()));
+        QCOMPARE(hex(values.value("BlockSize")), quint64(n.pagesPerBlock));
+        QCOMPARE(hex(values.value("size")), quint64(n.totalBytes()));
+    }
+    QCOMPARE(matched, records);
+
+    std::vector<std::uint8_t> page(256);
+    chip->readParameterPage(0, page);
+    QCOMPARE(page[0] == 'O' && page[1] == 'N' && page[2] == 'F' && page[3] == 'I', onfi);
+    if (onfi)
+        QCOMPARE(unsigned(page[254] | (page[255] << 8)),
+                 unsigned(chips::OnfiParameterPage::crc16(
+                     std::span<const std::uint8_t>(page.data(), 254))));
 }
 
 KORVANE_TEST_MAIN_WITH(QCoreApplication, TestEmulatorConfig)

@@ -494,7 +494,8 @@ void TestNandProtocol::malformedPacketsAreErrorsWithoutAnswer_data()
     QTest::newRow("seven address cycles")
         << b(packet({0x1C, 7, 0, 0, 0, 0, 0, 0, 0x40, 0x08, 1, 1}, 20)) << "address cycles";
     QTest::newRow("page size 0") << b(packet({0x27, 4}, 20)) << "page size 0";
-    QTest::newRow("five row cycles") << b(packet({0x1B, 5}, 20)) << "row cycles";
+    QTest::newRow("five row bytes") << b(packet({0x1B, 5}, 20)) << "0x1b with 5 row bytes";
+    QTest::newRow("erase without row bytes") << b(packet({0x1B, 0}, 20)) << "0x1b with 0 row bytes";
     QTest::newRow("scan of 0 bytes") << b(packet({0x37, 4}, 20)) << "0x37 for 0 bytes";
     QTest::newRow("huge scan") << b(packet({0x37, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 20))
                                << "0x37 for";
@@ -608,9 +609,9 @@ void TestNandProtocol::failingReadLosesItsBytesOnly()
 void TestNandProtocol::stopDropsPendingAnswers()
 {
     Rig rig(TwoChips);
-    rig.send(pageCommand(0x27, 0, 0, 0)); // 65536 pages: generated as read, never held
+    rig.send(pageCommand(0x27, 0, 0, 4)); // the whole chip: generated as read, never held
     QCOMPARE(rig.firmware->pendingAnswerBytes(),
-             (std::uint64_t(65536) * PageBytes + 511) / 512 * 512);
+             (std::uint64_t(1024) * PageBytes + 511) / 512 * 512);
     rig.firmware->onStop();
     QCOMPARE(rig.firmware->pendingAnswerBytes(), std::uint64_t(0));
     QVERIFY(!rig.firmware->runningImage());
