@@ -2,6 +2,7 @@
 
 #include "AboutDialog.h"
 #include "CDeviceItem.h"
+#include "CustomDeviceDialog.h"
 #include "DeviceChoiceDialog.h"
 #include "DeviceSelectDialog.h"
 #include "DeviceSelection.h"
@@ -53,6 +54,14 @@ QString DialogQuestions::chooseDevice()
 int DialogQuestions::chooseAmong(const QStringList &names)
 {
     return DeviceChoiceDialog::chooser(m_parent)(names);
+}
+
+QString DialogQuestions::defineDevice(int mode, const QString &title, const QStringList &presetIds)
+{
+    CustomDeviceDialog dialog(m_catalogue, mode, title, presetIds, m_parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.catalogueLine();
 }
 
 void DialogQuestions::showAbout()

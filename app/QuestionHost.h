@@ -30,6 +30,10 @@ public:
     // One of several devices that answer to the same ID; the chosen row, or
     // -1 when cancelled.
     virtual int chooseAmong(const QStringList &names) = 0;
+    // The custom device dialog (`mode` 0 NAND, 1 SPI) under `title`, its ID
+    // fields filled from `presetIds`; the catalogue line of the device the
+    // user described, or empty when cancelled.
+    virtual QString defineDevice(int mode, const QString &title, const QStringList &presetIds) = 0;
     // The about box; returns when it was closed.
     virtual void showAbout() = 0;
 };

@@ -62,6 +62,14 @@ int UnattendedQuestions::chooseAmong(const QStringList &names)
     return -1;
 }
 
+QString UnattendedQuestions::defineDevice(int, const QString &title, const QStringList &presetIds)
+{
+    const QString question =
+        presetIds.isEmpty() ? title : title + QLatin1Char(' ') + presetIds.join(QLatin1Char(' '));
+    answered(question, uiText().text(UiTextId::Cancel));
+    return QString();
+}
+
 void UnattendedQuestions::showAbout()
 {
     answered(uiText().text(UiTextId::AboutTitle), QStringLiteral("OK"));

@@ -22,6 +22,7 @@ public:
                            const QString &filter) override;
     QString chooseDevice() override;
     int chooseAmong(const QStringList &names) override;
+    QString defineDevice(int mode, const QString &title, const QStringList &presetIds) override;
     void showAbout() override;
 
 private:

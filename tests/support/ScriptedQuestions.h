@@ -43,6 +43,15 @@ public:
         asked << QStringLiteral("among ") + names.join(QLatin1Char(','));
         return amongAnswer;
     }
+    // Records "define <mode> <title> | <presets>"; answers defineAnswer, a
+    // catalogue line (CustomDeviceForm::catalogueLine builds one from field
+    // texts).
+    QString defineDevice(int mode, const QString &title, const QStringList &presetIds) override
+    {
+        asked << QStringLiteral("define %1 %2 | %3")
+                     .arg(QString::number(mode), title, presetIds.join(QLatin1Char(',')));
+        return defineAnswer;
+    }
     void showAbout() override { asked << QStringLiteral("about"); }
 
     bool confirmAnswer = false;
@@ -51,5 +60,6 @@ public:
     QString saveAnswer;
     QString deviceAnswer;
     int amongAnswer = -1;
+    QString defineAnswer;
     QStringList asked;
 };
