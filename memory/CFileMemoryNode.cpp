@@ -1,6 +1,7 @@
 #include "CFileMemoryNode.h"
 
 #include "BadBlockSkip.h"
+#include "UiTextId.h"
 
 #include <QDir>
 #include <QFile>
@@ -93,9 +94,22 @@ void CFileMemoryNode::SetByte(quint64, quint8) {}
 bool CFileMemoryNode::Contains(quint64 address) const
 {
     QMutexLocker locker(&m_busy);
-    if (!m_file || address < m_base)
+    const quint64 base = m_base;
+    if (!m_file || address < base)
         return false;
-    return address - m_base < quint64(std::max<qint64>(m_file->size(), 0));
+    return address - base < quint64(std::max<qint64>(m_file->size(), 0));
+}
+
+void CFileMemoryNode::SetWindow(quint64 base, quint64 size)
+{
+    {
+        QMutexLocker locker(&m_busy);
+        if (base == m_base && size == m_size)
+            return;
+        m_base = base;
+        m_size = size;
+    }
+    reportChange();
 }
 
 quint64 CFileMemoryNode::GetSize() const
@@ -106,11 +120,15 @@ quint64 CFileMemoryNode::GetSize() const
 
 bool CFileMemoryNode::closeIfIdle()
 {
-    if (!m_busy.tryLock())
+    if (!TryLock())
         return false;
-    const bool hadFile = m_file != nullptr;
-    setFile(nullptr);
-    m_busy.unlock();
+    bool hadFile = false;
+    {
+        QMutexLocker locker(&m_busy);
+        hadFile = m_file != nullptr;
+        setFile(nullptr);
+    }
+    Unlock();
     if (hadFile)
         reportChange();
     return true;
@@ -125,16 +143,21 @@ void CFileMemoryNode::attach(std::unique_ptr<QFile> file, const QString &fileNam
 
 bool CFileMemoryNode::Load(const QString &fileName, bool announce)
 {
-    if (!m_busy.tryLock())
+    if (!TryLock())
         return false;
-    const bool hadFile = m_file != nullptr;
-    setFile(nullptr);
-    setBackingFileName(fileName);
-    auto file = std::make_unique<QFile>(fileName);
-    const bool opened = file->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    if (opened)
-        setFile(std::move(file));
-    m_busy.unlock();
+    bool hadFile = false;
+    bool opened = false;
+    {
+        QMutexLocker locker(&m_busy);
+        hadFile = m_file != nullptr;
+        setFile(nullptr);
+        setBackingFileName(fileName);
+        auto file = std::make_unique<QFile>(fileName);
+        opened = file->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        if (opened)
+            setFile(std::move(file));
+    }
+    Unlock();
 
     if (!opened) {
         if (hadFile)
@@ -158,7 +181,8 @@ bool CFileMemoryNode::CreateBackingFile()
             ? hooks().askSaveFileName(text(TextSaveBinaryFile),
                                       QStringLiteral("Binary files (*.bin);;All files (*.*)"))
             : QString();
-    if (fileName.isEmpty())
+    // An operation may have claimed the node while the question was open.
+    if (fileName.isEmpty() || IsClaimed())
         return false;
     // NewOnly creates the file or fails when the name exists, in one step: an
     // existing file is never replaced, even one that appears after the question.
@@ -238,9 +262,14 @@ bool CFileMemoryNode::Compare(quint64 address, quint64 length, const quint8 *chi
                               const BadBlockSkip *badBlocks)
 {
     // Device addresses do not wrap around.
-    length = std::min(length, std::numeric_limits<quint64>::max() - address);
-    if (length == 0)
-        return true;
+    constexpr quint64 Top = std::numeric_limits<quint64>::max();
+    length = std::min(length, Top - address);
+    const quint64 base = m_base;
+    const quint64 imageEnd = base + std::min(GetSize(), Top - base);
+    if (length == 0 || address + length <= base || address >= imageEnd) {
+        log(text(UiTextId::NotEnoughData));
+        return false;
+    }
     std::vector<quint8> window(std::size_t(std::min(length, CompareWindow)));
     quint64 windowStart = 0;
     quint64 windowEnd = 0;
@@ -253,10 +282,10 @@ bool CFileMemoryNode::Compare(quint64 address, quint64 length, const quint8 *chi
             const quint64 at = address + i;
             // Addresses below the node, and bytes the file does not have,
             // compare as the fill value.
-            const quint64 below = at < m_base ? std::min(count, m_base - at) : 0;
+            const quint64 below = at < base ? std::min(count, base - at) : 0;
             std::memset(window.data(), m_fill, std::size_t(count));
             if (count > below)
-                Read(at + below - m_base, window.data() + below, count - below);
+                Read(at + below - base, window.data() + below, count - below);
         }
         const quint8 nodeByte = window[std::size_t(i - windowStart)];
         const quint8 chipByte = chipData[i];

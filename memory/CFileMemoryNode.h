@@ -12,9 +12,11 @@
 // an existing file with Load; it is never edited byte by byte.
 //
 // Every access to the backing file (seek and read, seek and write, size,
-// replacing or closing it) holds the busy lock, so the engine's worker and the
-// GUI thread never interleave their seeks on the one file, and a file is never
-// closed under a reader.
+// replacing or closing it) holds the busy lock for that access, so the
+// engine's worker and the GUI thread never interleave their seeks on the one
+// file, and a file is never closed under a reader. Replacing the backing file
+// (Load, CreateBackingFile, CreateTempFile) refuses while the node is claimed
+// (TryLock): an operation is streaming through it.
 class CFileMemoryNode : public CMemoryNode
 {
 public:
@@ -31,13 +33,15 @@ public:
     bool Contains(quint64 address) const override;
     // The current length of the backing file, 0 without one.
     quint64 GetSize() const override;
+    // Stores the base and the chip size; the backing file is untouched.
+    void SetWindow(quint64 base, quint64 size) override;
     // Makes the named file the backing file, read-only; its bytes are not
-    // copied. False when the lock is held (an operation streams through the
-    // node) or the file cannot be opened; the node then keeps its backing file
-    // (lock held) or has none (open failed).
+    // copied. False when the node is claimed (an operation streams through
+    // it) or the file cannot be opened; the node then keeps its backing file
+    // (claimed) or has none (open failed).
     bool Load(const QString &fileName, bool announce) override;
     // Asks for a new file name and creates it as the backing file. False when
-    // the lock is held, the question is cancelled, a file of that name exists
+    // the node is claimed, the question is cancelled, a file of that name exists
     // (it is never replaced) or it cannot be created. Any previous backing file
     // is closed first, so after a failure the node has none.
     bool CreateBackingFile() override;
@@ -47,8 +51,11 @@ public:
     // from the chip's in exactly one bit passes (a correctable error); with
     // `badBlocks`, a byte that differs in more bits inside a bad block skips
     // the rest of that block. Otherwise logs one line for the first mismatch
-    // and returns false. Bytes the backing file does not have (beyond its end,
-    // below the base, or no backing file at all) compare as the fill value.
+    // and returns false. Within a range that overlaps the image, bytes the
+    // backing file does not have (beyond its end, below the base) compare as
+    // the fill value. A range that does not overlap the image (no backing
+    // file, length 0, wholly outside) compares nothing: logs "Not enough
+    // data" and returns false.
     bool Compare(quint64 address, quint64 length, const quint8 *chipData,
                  const BadBlockSkip *badBlocks = nullptr) override;
     bool IsResident() const override;
@@ -73,7 +80,7 @@ public:
     // change; nothing without one.
     virtual void CloseBackingFile();
     // Makes a new temporary file the backing file; it is removed when closed.
-    // False when the lock is held or the file cannot be created.
+    // False when the node is claimed or the file cannot be created.
     bool CreateTempFile();
 
     bool hasBackingFile() const { return m_attached.load(); }
@@ -83,7 +90,7 @@ protected:
     bool writeContents(QFile &out) override;
 
 private:
-    // Closes the backing file unless the busy lock is held (false), and
+    // Closes the backing file unless the node is claimed (false), and
     // reports the change when there was one.
     bool closeIfIdle();
     // Installs `file` (open, or null for none) as the backing file. The

@@ -1,6 +1,7 @@
 #include "CMemoryNode.h"
 
 #include "ProgramObjects.h"
+#include "UiTextId.h"
 
 #include <QFile>
 
@@ -12,15 +13,37 @@
 CMemoryNode::CMemoryNode(const QString &name, quint64 base, quint64 size, quint8 fill)
     : m_size(0), m_base(base), m_fill(fill), m_name(name)
 {
+    allocate(size);
+}
+
+void CMemoryNode::allocate(quint64 size)
+{
+    // The old array goes first: the two need never exist at once.
+    m_data.reset();
+    m_length = 0;
+    m_size = 0;
     if (size == 0)
         return;
     if (size <= quint64(std::numeric_limits<std::size_t>::max()))
         m_data.reset(new (std::nothrow) quint8[std::size_t(size)]);
     if (!m_data)
         return;
-    std::memset(m_data.get(), fill, std::size_t(size));
+    std::memset(m_data.get(), m_fill, std::size_t(size));
     m_length = size;
     m_size = size;
+}
+
+void CMemoryNode::SetWindow(quint64 base, quint64 size)
+{
+    {
+        QMutexLocker locker(&m_busy);
+        if (base == m_base && size == m_size)
+            return;
+        m_base = base;
+        if (size != m_length)
+            allocate(size);
+    }
+    reportChange();
 }
 
 CMemoryNode::~CMemoryNode() = default;
@@ -69,12 +92,13 @@ void CMemoryNode::setFileName(const QString &fileName)
 
 bool CMemoryNode::TryLock()
 {
-    return m_busy.tryLock();
+    bool unclaimed = false;
+    return m_claimed.compare_exchange_strong(unclaimed, true);
 }
 
 void CMemoryNode::Unlock()
 {
-    m_busy.unlock();
+    m_claimed.store(false);
 }
 
 void CMemoryNode::Read(quint64 offset, quint8 *destination, quint64 length)
@@ -124,6 +148,9 @@ quint64 CMemoryNode::GetBase() const
 
 bool CMemoryNode::Load(const QString &fileName, bool announce)
 {
+    // An operation streaming through the node would send a mix of the two.
+    if (IsClaimed())
+        return false;
     bool complete = true;
     {
         QMutexLocker locker(&m_busy);
@@ -173,25 +200,34 @@ void CMemoryNode::Write(const quint8 *source, quint32 address, quint32 length)
 bool CMemoryNode::Compare(quint64 address, quint64 length, const quint8 *chipData,
                           const BadBlockSkip *)
 {
+    constexpr quint64 Top = std::numeric_limits<quint64>::max();
+    bool compared = false;
     quint64 mismatch = 0;
+    quint8 chipByte = 0;
     quint8 nodeByte = 0;
     {
         QMutexLocker locker(&m_busy);
-        // Only the part of the range inside the node is compared.
-        if (address < m_base || address - m_base >= m_length)
-            return true;
-        const quint64 offset = address - m_base;
-        length = std::min(length, m_length - offset);
-        if (length == 0)
-            return true;
-        const quint8 *node = m_data.get() + offset;
-        if (std::memcmp(node, chipData, std::size_t(length)) == 0)
-            return true;
-        while (node[mismatch] == chipData[mismatch])
-            ++mismatch;
-        nodeByte = node[mismatch];
+        // Only the overlap of the range with the node's bytes is compared;
+        // addresses do not wrap around.
+        const quint64 base = m_base;
+        const quint64 first = std::max(address, base);
+        const quint64 last = std::min(address + std::min(length, Top - address),
+                                      base + std::min(m_length, Top - base));
+        if (first < last) {
+            compared = true;
+            const quint8 *node = m_data.get() + (first - base);
+            const quint8 *chip = chipData + (first - address);
+            if (std::memcmp(node, chip, std::size_t(last - first)) == 0)
+                return true;
+            quint64 n = 0;
+            while (node[n] == chip[n])
+                ++n;
+            mismatch = first + n;
+            chipByte = chip[n];
+            nodeByte = node[n];
+        }
     }
-    log(compareFailedLine(address + mismatch, chipData[mismatch], nodeByte));
+    log(compared ? compareFailedLine(mismatch, chipByte, nodeByte) : text(UiTextId::NotEnoughData));
     return false;
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
 #include <memory>
 
 class QFile;
@@ -18,11 +19,17 @@ struct BadBlockSkip;
 //
 // Threads: the engine's worker and the GUI thread both use a node. Every
 // operation that touches the bytes (or, in a file node, the backing file)
-// holds the busy lock while it does, so two threads never interleave; the
-// hooks are called after it is released. TryLock and Unlock expose the same
-// lock: the GUI side takes it with TryLock before it replaces a node's
-// contents from outside and gives up when that fails. Never call a node
-// operation while holding the lock from TryLock: the lock is not recursive.
+// holds the internal busy lock for that one operation only, so two threads
+// never interleave and nobody ever waits longer than one operation; the
+// hooks are called after it is released.
+//
+// Ownership: an operation that streams through the node claims it
+// (TryLock, Unlock; a flag, not a lock). The claim holder streams through
+// Read, Write, Append, Compare, ExportRange and Save, which never look at
+// the claim, so the worker's reads never wait for the GUI and a view still
+// paints a claimed node. What would replace the contents from outside
+// (Load, CreateBackingFile, CreateTempFile, and the hex view's edits)
+// refuses while the node is claimed.
 class CMemoryNode
 {
 public:
@@ -46,8 +53,8 @@ public:
     virtual quint64 GetBase() const;
     // Reads a binary file into the start of the node, at most the node's
     // size; bytes beyond the file's length keep their contents. False when
-    // the file cannot be opened or read. With `announce`, logs
-    // "<file> Loaded" and reports the change.
+    // the node is claimed (nothing changes) or the file cannot be opened or
+    // read. With `announce`, logs "<file> Loaded" and reports the change.
     virtual bool Load(const QString &fileName, bool announce);
     // A resident node needs no backing file: always true.
     virtual bool CreateBackingFile();
@@ -56,9 +63,11 @@ public:
     // Reports the change when it wrote.
     virtual void Write(const quint8 *source, quint32 address, quint32 length);
     // Compares `length` bytes at node address `address` with `chipData`.
-    // Bytes outside the node are not compared. On a mismatch logs one line
-    // for the first differing byte and returns false. `badBlocks` is only
-    // used by file nodes.
+    // Only the part of the range inside the node is compared; on a mismatch
+    // logs one line for the first differing byte and returns false. A range
+    // with no byte inside the node (or of length 0) compares nothing: logs
+    // "Not enough data" and returns false. `badBlocks` is only used by file
+    // nodes.
     virtual bool Compare(quint64 address, quint64 length, const quint8 *chipData,
                          const BadBlockSkip *badBlocks = nullptr);
     virtual bool IsResident() const;
@@ -73,8 +82,19 @@ public:
     // resident node (returns false).
     virtual bool ExportRange(quint64 offset, quint64 length, const QString &fileName);
 
+    // Moves the node to `size` bytes from `base`. A resident node whose
+    // size changes gets a new array, every byte the fill value (empty, size
+    // 0, when the memory cannot be had); the same size keeps the bytes.
+    // Reports the change when base or size changed. For the node's owner,
+    // between operations.
+    virtual void SetWindow(quint64 base, quint64 size);
+
+    // Claims the node for an operation: true when it was unclaimed, false
+    // (and nothing changes) when someone holds it. Never waits.
     bool TryLock();
+    // Gives the claim up.
     void Unlock();
+    bool IsClaimed() const { return m_claimed.load(); }
 
     // The hooks are installed by the owner before the node is shared with
     // another thread.
@@ -104,19 +124,25 @@ protected:
     // Writes the node's bytes to `out`; false when a write fails.
     virtual bool writeContents(QFile &out);
 
-    // The busy lock. Guards the array here, the backing file in
-    // CFileMemoryNode.
+    // The busy lock, held for the length of one operation and never across
+    // calls. Guards the array here, the backing file in CFileMemoryNode.
     mutable QMutex m_busy;
     // Guards the file names only, so asking for a name never waits for an
     // operation. Taken after the busy lock, never before it.
     mutable QMutex m_nameLock;
     // The number of bytes the node stands for: the array's length in a
-    // resident node, the chip's size in a file node.
-    quint64 m_size;
-    quint64 m_base;
+    // resident node, the chip's size in a file node. Changed by SetWindow
+    // under the busy lock; read without it.
+    std::atomic<quint64> m_size;
+    std::atomic<quint64> m_base;
     quint8 m_fill;
 
 private:
+    // Gives the node a new array of `size` fill bytes (none when the memory
+    // cannot be had). The caller holds the busy lock or is the constructor.
+    void allocate(quint64 size);
+
+    std::atomic<bool> m_claimed{false};
     // The resident bytes: m_length of them (0 in a file node).
     std::unique_ptr<quint8[]> m_data;
     quint64 m_length = 0;

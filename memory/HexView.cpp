@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -18,6 +19,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStatusTipEvent>
 #include <QTimerEvent>
 #include <QWheelEvent>
 
@@ -64,6 +66,8 @@ HexView::HexView(CMemoryNode *node, QWidget *parent) : QAbstractScrollArea(paren
         if (ProgramObjects::current())
             uiText().registerAction(m_initAction, UiTextId::Init, UiTextId::InitTip);
         connect(m_initAction, &QAction::triggered, this, [this] {
+            if (refuseWhileClaimed())
+                return;
             m_node->Fill();
             viewport()->update();
         });
@@ -84,6 +88,31 @@ void HexView::log(const QString &line) const
         m_node->hooks().log(line);
 }
 
+bool HexView::refuseWhileClaimed()
+{
+    if (!m_node || !m_node->IsClaimed())
+        return false;
+    const QString busy = CMemoryNode::text(UiTextId::Busy);
+    setToolTip(busy);
+    setStatusTip(busy);
+    // Up the parents to the window's status bar.
+    QStatusTipEvent tip(busy);
+    QCoreApplication::sendEvent(this, &tip);
+    m_busyShown = true;
+    return true;
+}
+
+void HexView::clearBusy()
+{
+    if (!m_busyShown)
+        return;
+    m_busyShown = false;
+    setToolTip(QString());
+    setStatusTip(QString());
+    QStatusTipEvent tip{QString()};
+    QCoreApplication::sendEvent(this, &tip);
+}
+
 void HexView::setViewFont(const QFont &font)
 {
     setFont(font);
@@ -93,6 +122,11 @@ void HexView::setViewFont(const QFont &font)
 void HexView::setRememberFile(std::function<void(const QString &)> remember)
 {
     m_rememberFile = std::move(remember);
+}
+
+void HexView::setLoader(std::function<bool(const QString &)> load)
+{
+    m_load = std::move(load);
 }
 
 void HexView::setContextAction(QAction *action)
@@ -113,6 +147,8 @@ QList<QAction *> HexView::contextMenuEntries() const
 
 void HexView::relayout()
 {
+    if (!(m_node && m_node->IsClaimed()))
+        clearBusy();
     const QFontMetrics metrics(font());
     const quint64 size = nodeSize();
     m_layout = HexLayout(metrics.horizontalAdvance(QLatin1Char('0')), metrics.height(),
@@ -361,8 +397,9 @@ void HexView::keyPressEvent(QKeyEvent *event)
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
-    if (size == 0)
+    if (size == 0 || refuseWhileClaimed())
         return;
+    clearBusy();
     m_node->SetNibble(m_cursor.offset(), quint8(digit), m_cursor.upper());
     moveCursor(m_cursor.advanced(size));
     emit edited();
@@ -503,8 +540,13 @@ void HexView::dropEvent(QDropEvent *event)
         event->ignore();
         return;
     }
+    if (refuseWhileClaimed()) {
+        log(CMemoryNode::text(UiTextId::Busy));
+        event->ignore();
+        return;
+    }
     event->acceptProposedAction();
-    if (!m_node->Load(path, true)) {
+    if (m_load ? !m_load(path) : !m_node->Load(path, true)) {
         log(path + QLatin1Char(' ') + CMemoryNode::text(UiTextId::FileError));
         relayout();
         return;

@@ -20,7 +20,10 @@ class QAction;
 // Read of at most 96 rows), so nodes of many gigabytes can be shown. A nibble
 // cursor takes hexadecimal digits into resident nodes; the view scrolls with
 // its scroll bars, the wheel, the keys and flick-dragging, and loads a file
-// dropped from the working-folder panel. The node is not owned.
+// dropped from the working-folder panel. While an operation has claimed the
+// node, typed digits, Init and drops are refused with "Busy" in the tool tip
+// and status bar (a drop also logs it); painting goes on, since reads never
+// wait for a claim. The node is not owned.
 class HexView : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -38,6 +41,9 @@ public:
     void makeVisible(quint64 first, quint64 last);
     // Called with the path after a dropped file was loaded.
     void setRememberFile(std::function<void(const QString &)> remember);
+    // How a dropped file gets into the node; false when it could not be
+    // loaded. Default: the node's own Load.
+    void setLoader(std::function<bool(const QString &)> load);
     // An extra context-menu entry, shown after a separator while enabled.
     void setContextAction(QAction *action);
     void setViewFont(const QFont &font);
@@ -95,6 +101,10 @@ private:
     bool cursorRowVisible() const;
     QRect cursorNibbleRect() const;
     void log(const QString &line) const;
+    // True, with "Busy" shown, when the node is claimed.
+    bool refuseWhileClaimed();
+    // Takes "Busy" down again.
+    void clearBusy();
     // The node's current size (0 without a node).
     quint64 nodeSize() const;
     void showRange(quint64 first, quint64 last);
@@ -114,5 +124,7 @@ private:
     QAction *m_initAction = nullptr;
     QPointer<QAction> m_contextAction;
     std::function<void(const QString &)> m_rememberFile;
+    std::function<bool(const QString &)> m_load;
     std::vector<quint8> m_rowBytes;
+    bool m_busyShown = false;
 };

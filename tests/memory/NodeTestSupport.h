@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CFileMemoryNode.h"
 #include "CMemoryNode.h"
 
 #include <QByteArray>
@@ -9,6 +10,7 @@
 #include <QStringList>
 #include <QTest>
 
+#include <memory>
 #include <vector>
 
 // What a node told its owner: log lines, change reports, the save-file
@@ -117,4 +119,21 @@ inline QByteArray readNode(CMemoryNode &node, quint64 offset, qint64 length, cha
     QByteArray bytes(length, preset);
     node.Read(offset, u8(bytes), quint64(length));
     return bytes;
+}
+
+// A node holding `bytes` from address 0: resident ("SPI", of their size),
+// or a file node ("Nand") on a temporary backing file; null when the file
+// cannot be made.
+inline std::unique_ptr<CMemoryNode> nodeHolding(const QByteArray &bytes, bool resident)
+{
+    const quint64 size = quint64(bytes.size());
+    if (resident) {
+        auto node = std::make_unique<CMemoryNode>(QStringLiteral("SPI"), 0, size, 0xFF);
+        node->Write(u8(bytes), 0, quint32(size));
+        return node;
+    }
+    auto node = std::make_unique<CFileMemoryNode>(QStringLiteral("Nand"), 0, quint64(1) << 20);
+    if (!node->CreateTempFile() || !node->Append(u8(bytes), size))
+        return nullptr;
+    return node;
 }

@@ -109,6 +109,8 @@ private slots:
     void compareSkipsBadBlocks();
     void compareWithoutUsableTableDoesNotSkip();
     void compareBeyondTheImageComparesWithFill();
+    void compareOverlapOrNothing_data();
+    void compareOverlapOrNothing();
 
     void exportRangeCopiesChunksAndRemainder();
     void exportRangeRefusesItsOwnBackingFile();
@@ -116,7 +118,8 @@ private slots:
 
     void largeSparseImage();
 
-    void lockedNodeRefusesToReplaceItsFile();
+    void claimedNodeRefusesToReplaceItsFile();
+    void setWindowKeepsTheBackingFile();
 
 private:
     CFileMemoryNode *makeTempNode(const QByteArray &contents);
@@ -456,7 +459,6 @@ void TestFileMemoryNode::compareToleratesSingleBitErrors()
     std::unique_ptr<CFileMemoryNode> node(makeTempNode(image));
     NodeRecorder recorder(*node);
     QVERIFY(node->Compare(0, 8192, u8(image)));
-    QVERIFY(node->Compare(100, 0, nullptr));
 
     // One flipped bit in many bytes: each is a correctable error.
     QByteArray chip = image;
@@ -566,14 +568,56 @@ void TestFileMemoryNode::compareBeyondTheImageComparesWithFill()
     QVERIFY(!node->Compare(0, 1500, u8(chip)));
     QCOMPARE(recorder.lines(), QStringList{QStringLiteral(
                                    "Compare data Failed address 4B0 ,target 00,PC memory FF")});
+}
 
-    // Without an image every byte is the fill value.
-    CFileMemoryNode empty(QStringLiteral("Nand"), 0, 1 << 20);
-    NodeRecorder emptyRecorder(empty);
-    const QByteArray blank(300, char(0xFF));
-    QVERIFY(empty.Compare(0, 300, u8(blank)));
-    QVERIFY(!empty.Compare(0, 300, u8(image)));
-    QCOMPARE(emptyRecorder.lines().size(), 1);
+void TestFileMemoryNode::compareOverlapOrNothing_data()
+{
+    // A node at `base` whose image has 1000 bytes (none without a file);
+    // the chip data holds the image's bytes where it has them and the fill
+    // value elsewhere, so every compare that compares anything is equal.
+    QTest::addColumn<quint64>("base");
+    QTest::addColumn<bool>("withFile");
+    QTest::addColumn<quint64>("address");
+    QTest::addColumn<quint64>("length");
+    QTest::addColumn<bool>("equal");
+    QTest::newRow("inside") << quint64(0) << true << quint64(100) << quint64(500) << true;
+    QTest::newRow("no backing file") << quint64(0) << false << quint64(0) << quint64(300) << false;
+    QTest::newRow("length 0") << quint64(0) << true << quint64(100) << quint64(0) << false;
+    QTest::newRow("past the image") << quint64(0) << true << quint64(1000) << quint64(100) << false;
+    QTest::newRow("below the base")
+        << quint64(0x4000) << true << quint64(0x3000) << quint64(0x1000) << false;
+    QTest::newRow("across the image end")
+        << quint64(0) << true << quint64(900) << quint64(200) << true;
+    QTest::newRow("across the base")
+        << quint64(0x4000) << true << quint64(0x3F00) << quint64(0x200) << true;
+}
+
+// A compare that compared nothing is no success; one that overlaps the
+// image compares the overlap (bytes the file lacks as the fill value).
+void TestFileMemoryNode::compareOverlapOrNothing()
+{
+    QFETCH(quint64, base);
+    QFETCH(bool, withFile);
+    QFETCH(quint64, address);
+    QFETCH(quint64, length);
+    QFETCH(bool, equal);
+    const QByteArray image = pattern(1000, 3);
+    CFileMemoryNode node(QStringLiteral("Nand"), base, 1 << 20);
+    if (withFile) {
+        QVERIFY(node.CreateTempFile());
+        QVERIFY(node.Append(u8(image), quint64(image.size())));
+    }
+    NodeRecorder recorder(node);
+    QByteArray chip(qsizetype(length), char(0xFF));
+    for (quint64 i = 0; i < length; ++i) {
+        const quint64 at = address + i;
+        if (withFile && at >= base && at - base < quint64(image.size()))
+            chip[qsizetype(i)] = image[qsizetype(at - base)];
+    }
+    QCOMPARE(node.Compare(address, length, u8(chip)), equal);
+    QCOMPARE(recorder.lines(),
+             equal ? QStringList() : QStringList{QStringLiteral("Not enough data")});
+    QCOMPARE(recorder.changes(), 0);
 }
 
 void TestFileMemoryNode::exportRangeCopiesChunksAndRemainder()
@@ -707,7 +751,7 @@ void TestFileMemoryNode::largeSparseImage()
     QVERIFY(QFile::remove(file));
 }
 
-void TestFileMemoryNode::lockedNodeRefusesToReplaceItsFile()
+void TestFileMemoryNode::claimedNodeRefusesToReplaceItsFile()
 {
     const QString file = m_dir.filePath(QStringLiteral("locked.bin"));
     writeFile(file, QByteArray(100, 'k'));
@@ -717,11 +761,16 @@ void TestFileMemoryNode::lockedNodeRefusesToReplaceItsFile()
     recorder.answer(m_dir.filePath(QStringLiteral("locked-new.bin")));
 
     QVERIFY(node.TryLock());
+    QVERIFY(node.IsClaimed());
     QVERIFY(!node.TryLock());
     QVERIFY(!node.Load(file, true));
     QVERIFY(!node.CreateBackingFile());
     QVERIFY(!node.CreateTempFile());
+    // The claimer itself streams through the node.
+    QCOMPARE(readNode(node, 0, 4), QByteArray(4, 'k'));
+    QVERIFY(node.Compare(0, 4, u8(QByteArray(4, 'k'))));
     node.Unlock();
+    QVERIFY(!node.IsClaimed());
     QVERIFY(recorder.questions().isEmpty());
     QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("locked-new.bin"))));
     QCOMPARE(node.backingFileName(), file);
@@ -730,6 +779,32 @@ void TestFileMemoryNode::lockedNodeRefusesToReplaceItsFile()
     QVERIFY(node.TryLock());
     node.Unlock();
     QVERIFY(node.CreateTempFile());
+}
+
+void TestFileMemoryNode::setWindowKeepsTheBackingFile()
+{
+    const QByteArray image = pattern(3000);
+    std::unique_ptr<CFileMemoryNode> node(makeTempNode(image));
+    NodeRecorder recorder(*node);
+    node->SetWindow(0, 3000);
+    QCOMPARE(recorder.changes(), 0);
+
+    node->SetWindow(0x8000, quint64(1) << 34);
+    QCOMPARE(recorder.changes(), 1);
+    QCOMPARE(node->GetBase(), quint64(0x8000));
+    QCOMPARE(node->GetSize(), quint64(3000));
+    QVERIFY(node->hasBackingFile());
+    QVERIFY(node->Contains(0x8000 + 2999));
+    QVERIFY(!node->Contains(0x7FFF));
+    QCOMPARE(readNode(*node, 0, 3000), image);
+    QVERIFY(node->Compare(0x8000 + 100, 200, u8(image) + 100));
+    QVERIFY(recorder.lines().isEmpty());
+
+    // Without a backing file it only stores the window.
+    CFileMemoryNode empty(QStringLiteral("Target"), 0, 4096);
+    empty.SetWindow(0x100, 8192);
+    QCOMPARE(empty.GetBase(), quint64(0x100));
+    QCOMPARE(empty.GetSize(), quint64(0));
 }
 
 KORVANE_TEST_MAIN_WITH(QCoreApplication, TestFileMemoryNode)

@@ -2,6 +2,7 @@
 #include "CMemoryNode.h"
 #include "FlickScroll.h"
 #include "FolderListing.h"
+#include "HangGuard.h"
 #include "HexCursor.h"
 #include "HexLayout.h"
 #include "HexView.h"
@@ -11,10 +12,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QImage>
+#include <QMainWindow>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
@@ -151,6 +154,9 @@ private slots:
     void drop();
     void dropIntoFileNode();
     void contextMenu();
+    void claimedNodeRepaints_data();
+    void claimedNodeRepaints();
+    void claimedNodeRefusesEdits();
 };
 
 void TestHexView::addressDigits_data()
@@ -674,6 +680,78 @@ void TestHexView::contextMenu()
     node.SetByte(3, zero);
     view.initAction()->trigger();
     QCOMPARE(readNode(node, 3, 1), QByteArray(1, '\xFF'));
+}
+
+void TestHexView::claimedNodeRepaints_data()
+{
+    QTest::addColumn<bool>("resident");
+    QTest::newRow("resident") << true;
+    QTest::newRow("file") << false;
+}
+
+// While an operation has claimed the node, the view still paints it: the
+// claim is no lock the view's reads wait for.
+void TestHexView::claimedNodeRepaints()
+{
+    QFETCH(bool, resident);
+    const QByteArray bytes = pattern(4096);
+    const std::unique_ptr<CMemoryNode> node = nodeHolding(bytes, resident);
+    QVERIFY(node);
+    HexView view(node.get());
+    showRows(view, 8);
+
+    QVERIFY(node->TryLock());
+    HangGuard guard([&node] { node->Unlock(); });
+    const QImage image = paint(view);
+    QVERIFY2(guard.finish(), "painting a claimed node waited for the claim");
+    QVERIFY(hasColour(image, view.layout().textArea(), QColor(0, 0, 255)));
+    QVERIFY(node->IsClaimed());
+    node->Unlock();
+}
+
+// Typed digits, Init and a dropped file would change what an operation
+// streams: the view refuses them while the node is claimed and says
+// "Busy" in its tool tip and the window's status bar.
+void TestHexView::claimedNodeRefusesEdits()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dropped.bin"));
+    writeFile(path, QByteArray("hello"));
+    CMemoryNode node(QStringLiteral("SPI"), 0, 64, 0xFF);
+    NodeRecorder recorder(node);
+    node.SetByte(1, 0x00);
+    QMainWindow window;
+    auto *view = new HexView(&node);
+    window.setCentralWidget(view);
+    window.statusBar();
+    window.resize(1000, 400);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    view->setCursorPosition(0, true);
+    QSignalSpy edited(view, &HexView::edited);
+    const std::unique_ptr<QMimeData> data = FolderListing::dragData(path);
+
+    QVERIFY(node.TryLock());
+    HangGuard guard([&node] { node.Unlock(); });
+    QTest::keyClick(view, Qt::Key_A);
+    QTest::keyClick(view, Qt::Key_5);
+    view->initAction()->trigger();
+    dropOnto(*view, data.get(), Qt::CopyAction);
+    QVERIFY2(guard.finish(), "editing a claimed node waited for the claim");
+    QCOMPARE(readNode(node, 0, 3), QByteArray("\xFF\x00\xFF", 3));
+    QCOMPARE(edited.count(), 0);
+    QCOMPARE(view->cursorOffset(), quint64(0));
+    QCOMPARE(view->toolTip(), QStringLiteral("Busy"));
+    QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Busy"));
+    QCOMPARE(recorder.lines(), QStringList{QStringLiteral("Busy")});
+    QCOMPARE(recorder.changes(), 0);
+
+    node.Unlock();
+    QTest::keyClick(view, Qt::Key_A);
+    QTest::keyClick(view, Qt::Key_5);
+    QCOMPARE(readNode(node, 0, 1), QByteArray("\xA5", 1));
+    QCOMPARE(edited.count(), 2);
+    QVERIFY(view->toolTip().isEmpty());
 }
 
 KORVANE_TEST_MAIN_WITH(QApplication, TestHexView)

@@ -25,6 +25,8 @@ private slots:
     void constructionFillsAndDescribes();
     void containsBoundaries();
     void memoryThatCannotBeHadLeavesAnEmptyNode();
+    void setWindow_data();
+    void setWindow();
 
     void readInsideAndAtTheEnd();
     void readPastTheEndIsAllFill_data();
@@ -50,6 +52,8 @@ private slots:
     void compareEqualAndFirstMismatch();
     void compareIsCutAtTheEnd();
     void compareUsesAddressesFromBase();
+    void compareOverlapOrNothing_data();
+    void compareOverlapOrNothing();
 
     void residentLeftovers();
     void textsFollowTheTranslation();
@@ -74,7 +78,8 @@ void TestMemoryNode::constructionFillsAndDescribes()
     QCOMPARE(readNode(zeros, 0, 64), QByteArray(64, char(0)));
     QCOMPARE(zeros.GetBase(), quint64(0x100));
 
-    // The lock starts unlocked.
+    // The node starts unclaimed.
+    QVERIFY(!node.IsClaimed());
     QVERIFY(node.TryLock());
     node.Unlock();
 }
@@ -111,6 +116,66 @@ void TestMemoryNode::memoryThatCannotBeHadLeavesAnEmptyNode()
     quint8 value = 7;
     node.Write(&value, 0, 1);
     node.Fill();
+}
+
+void TestMemoryNode::setWindow_data()
+{
+    // Every node starts at 0x1000 with `from` bytes of a pattern.
+    QTest::addColumn<quint64>("from");
+    QTest::addColumn<quint64>("base");
+    QTest::addColumn<quint64>("size");
+    QTest::addColumn<quint64>("expectedSize");
+    QTest::addColumn<bool>("keepsBytes");
+    QTest::addColumn<int>("changes");
+    QTest::newRow("same window") << quint64(0x100) << quint64(0x1000) << quint64(0x100)
+                                 << quint64(0x100) << true << 0;
+    QTest::newRow("new base") << quint64(0x100) << quint64(0x2000) << quint64(0x100)
+                              << quint64(0x100) << true << 1;
+    QTest::newRow("grows") << quint64(0x100) << quint64(0) << quint64(0x400) << quint64(0x400)
+                           << false << 1;
+    QTest::newRow("shrinks") << quint64(0x100) << quint64(0x1000) << quint64(0x10) << quint64(0x10)
+                             << false << 1;
+    QTest::newRow("to empty") << quint64(0x100) << quint64(0x1000) << quint64(0) << quint64(0)
+                              << false << 1;
+    QTest::newRow("from empty") << quint64(0) << quint64(0x1000) << quint64(0x40) << quint64(0x40)
+                                << false << 1;
+    // No machine has an exbibyte: the node ends up empty, not crashed.
+    QTest::newRow("memory that cannot be had")
+        << quint64(0x100) << quint64(0x1000) << (quint64(1) << 60) << quint64(0) << false << 1;
+}
+
+void TestMemoryNode::setWindow()
+{
+    QFETCH(quint64, from);
+    QFETCH(quint64, base);
+    QFETCH(quint64, size);
+    QFETCH(quint64, expectedSize);
+    QFETCH(bool, keepsBytes);
+    QFETCH(int, changes);
+    CMemoryNode node(QStringLiteral("SPI"), 0x1000, from, 0xA5);
+    const QByteArray before = pattern(qint64(from));
+    node.Write(u8(before), 0x1000, quint32(from));
+    NodeRecorder recorder(node);
+
+    node.SetWindow(base, size);
+    QCOMPARE(recorder.changes(), changes);
+    QCOMPARE(node.GetBase(), base);
+    QCOMPARE(node.GetSize(), expectedSize);
+    QCOMPARE(node.Contains(base), expectedSize > 0);
+    QVERIFY(!node.Contains(base + expectedSize));
+    const qint64 shown = qint64(std::min<quint64>(expectedSize, 0x1000));
+    QCOMPARE(readNode(node, 0, shown), keepsBytes ? before.left(shown) : QByteArray(shown, '\xA5'));
+    QCOMPARE(readNode(node, expectedSize, 4), QByteArray(4, '\xA5'));
+
+    // Writes and compares follow the new window.
+    const QByteArray bytes = pattern(16, 7);
+    node.Write(u8(bytes), quint32(base), 16);
+    if (expectedSize >= 16) {
+        QCOMPARE(readNode(node, 0, 16), bytes);
+        QVERIFY(node.Compare(base, 16, u8(bytes)));
+    } else {
+        QVERIFY(!node.Compare(base, 16, u8(bytes)));
+    }
 }
 
 void TestMemoryNode::readInsideAndAtTheEnd()
@@ -355,7 +420,6 @@ void TestMemoryNode::compareEqualAndFirstMismatch()
     recorder.clear();
 
     QVERIFY(node.Compare(0x100, 0x1000, u8(data) + 0x100));
-    QVERIFY(node.Compare(0x100, 0, nullptr));
     QVERIFY(recorder.lines().isEmpty());
 
     QByteArray chip = data.mid(0x1000, 0x800);
@@ -386,8 +450,6 @@ void TestMemoryNode::compareIsCutAtTheEnd()
     for (int i = 16; i < 32; ++i)
         chip[i] = char(0x00);
     QVERIFY(node.Compare(48, 32, u8(chip)));
-    QVERIFY(node.Compare(64, 32, u8(chip)));
-    QVERIFY(node.Compare(~quint64(0) - 4, 32, u8(chip)));
     QVERIFY(recorder.lines().isEmpty());
     chip[15] = char(0x00);
     QVERIFY(!node.Compare(48, 32, u8(chip)));
@@ -409,6 +471,70 @@ void TestMemoryNode::compareUsesAddressesFromBase()
     QVERIFY2(recorder.lines().first().startsWith(
                  QStringLiteral("Compare data Failed address 8085 ,target ")),
              qPrintable(recorder.lines().first()));
+}
+
+void TestMemoryNode::compareOverlapOrNothing_data()
+{
+    // A node of `size` bytes at 0x1000; the chip data stands for addresses
+    // 0xF00 to 0x11FF, with the node's bytes where the node has them and
+    // zeros elsewhere, and `flip` (0: none) changed.
+    QTest::addColumn<quint64>("size");
+    QTest::addColumn<quint64>("address");
+    QTest::addColumn<quint64>("length");
+    QTest::addColumn<quint64>("flip");
+    QTest::addColumn<bool>("equal");
+    QTest::addColumn<QString>("line");
+    const QString nothing = QStringLiteral("Not enough data");
+    QTest::newRow("inside") << quint64(0x100) << quint64(0x1010) << quint64(0x20) << quint64(0)
+                            << true << QString();
+    QTest::newRow("length 0") << quint64(0x100) << quint64(0x1010) << quint64(0) << quint64(0)
+                              << false << nothing;
+    QTest::newRow("below the node")
+        << quint64(0x100) << quint64(0xF00) << quint64(0x100) << quint64(0) << false << nothing;
+    QTest::newRow("at the end") << quint64(0x100) << quint64(0x1100) << quint64(0x10) << quint64(0)
+                                << false << nothing;
+    QTest::newRow("far past the end")
+        << quint64(0x100) << ~quint64(0) - 4 << quint64(32) << quint64(0) << false << nothing;
+    QTest::newRow("empty node") << quint64(0) << quint64(0x1000) << quint64(0x10) << quint64(0)
+                                << false << nothing;
+    QTest::newRow("across the end") << quint64(0x100) << quint64(0x10F0) << quint64(0x20)
+                                    << quint64(0x1100) << true << QString();
+    QTest::newRow("across the end, mismatch inside")
+        << quint64(0x100) << quint64(0x10F0) << quint64(0x20) << quint64(0x10F8) << false
+        << QStringLiteral("Compare data Failed address 10F8 ,target 07,PC memory F8");
+    QTest::newRow("across the start")
+        << quint64(0x100) << quint64(0xFF0) << quint64(0x20) << quint64(0xFF8) << true << QString();
+    QTest::newRow("across the start, mismatch inside")
+        << quint64(0x100) << quint64(0xFF0) << quint64(0x20) << quint64(0x1004) << false
+        << QStringLiteral("Compare data Failed address 1004 ,target FB,PC memory 04");
+}
+
+// A compare that compared nothing is no success; one that overlaps the
+// node compares the overlap.
+void TestMemoryNode::compareOverlapOrNothing()
+{
+    QFETCH(quint64, size);
+    QFETCH(quint64, address);
+    QFETCH(quint64, length);
+    QFETCH(quint64, flip);
+    QFETCH(bool, equal);
+    QFETCH(QString, line);
+    constexpr quint64 Base = 0x1000;
+    constexpr quint64 ChipStart = 0xF00;
+    CMemoryNode node(QStringLiteral("N"), Base, size, 0xFF);
+    const QByteArray data = pattern(qint64(size));
+    node.Write(u8(data), quint32(Base), quint32(size));
+    NodeRecorder recorder(node);
+
+    QByteArray chip(0x300, char(0x00));
+    chip.replace(qsizetype(Base - ChipStart), data.size(), data);
+    if (flip)
+        chip[qsizetype(flip - ChipStart)] = char(~quint8(chip[qsizetype(flip - ChipStart)]));
+    const bool inChip = address >= ChipStart && address - ChipStart < quint64(chip.size());
+    const quint8 *chipData = u8(chip) + (inChip ? address - ChipStart : 0);
+    QCOMPARE(node.Compare(address, length, chipData), equal);
+    QCOMPARE(recorder.lines(), line.isEmpty() ? QStringList() : QStringList{line});
+    QCOMPARE(recorder.changes(), 0);
 }
 
 void TestMemoryNode::residentLeftovers()

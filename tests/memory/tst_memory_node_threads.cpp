@@ -1,4 +1,5 @@
 #include "CFileMemoryNode.h"
+#include "HangGuard.h"
 #include "NodeTestSupport.h"
 #include "TestHome.h"
 
@@ -14,8 +15,8 @@
 
 // The engine's worker and the GUI thread share each node. These tests run
 // the two sides on two threads the way the program does: the worker appends,
-// writes and reads while the GUI side paints through Read and replaces files
-// after TryLock.
+// writes and reads while the GUI side paints through Read, claims the node
+// with TryLock around an operation and replaces files when it is unclaimed.
 namespace {
 
 std::unique_ptr<QThread> startThread(std::function<void()> work)
@@ -31,8 +32,9 @@ class TestMemoryNodeThreads : public QObject
 {
     Q_OBJECT
 private slots:
-    void lockHeldByOneThreadRefusesTheOther();
-    void readWaitsForTheLockHolder();
+    void claimHeldByOneThreadRefusesTheOther();
+    void claimedNodeStillStreams_data();
+    void claimedNodeStillStreams();
     void readsWhileAppendingSeeTheImage();
     void residentReadsNeverSeeHalfAWrite();
     void replacingFilesUnderAReader();
@@ -41,7 +43,7 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestMemoryNodeThreads::lockHeldByOneThreadRefusesTheOther()
+void TestMemoryNodeThreads::claimHeldByOneThreadRefusesTheOther()
 {
     const QString file = m_dir.filePath(QStringLiteral("shared.bin"));
     writeFile(file, pattern(512));
@@ -51,17 +53,17 @@ void TestMemoryNodeThreads::lockHeldByOneThreadRefusesTheOther()
 
     QSemaphore locked;
     QSemaphore release;
-    QAtomicInt workerGotLock = 0;
+    QAtomicInt workerGotClaim = 0;
     auto worker = startThread([&] {
-        workerGotLock = node.TryLock() ? 1 : 0;
+        workerGotClaim = node.TryLock() ? 1 : 0;
         locked.release();
         release.acquire();
-        if (workerGotLock)
+        if (workerGotClaim)
             node.Unlock();
     });
     locked.acquire();
-    QCOMPARE(workerGotLock.loadRelaxed(), 1);
-    // The GUI side gives up while the worker holds the lock.
+    QCOMPARE(workerGotClaim.loadRelaxed(), 1);
+    // The GUI side gives up while the worker holds the claim.
     QVERIFY(!node.TryLock());
     QVERIFY(!node.Load(file, true));
     QVERIFY(!node.CreateTempFile());
@@ -82,27 +84,43 @@ void TestMemoryNodeThreads::lockHeldByOneThreadRefusesTheOther()
     QCOMPARE(workerRefused.loadRelaxed(), 1);
 }
 
-void TestMemoryNodeThreads::readWaitsForTheLockHolder()
+void TestMemoryNodeThreads::claimedNodeStillStreams_data()
 {
-    const QByteArray image = pattern(4096);
-    CFileMemoryNode node(QStringLiteral("Nand"), 0, 1 << 20);
-    QVERIFY(node.CreateTempFile());
-    QVERIFY(node.Append(u8(image), 4096));
+    QTest::addColumn<bool>("resident");
+    QTest::newRow("resident") << true;
+    QTest::newRow("file") << false;
+}
 
-    QVERIFY(node.TryLock());
-    QAtomicInt readDone = 0;
+// The GUI side claims the node around an operation; the worker streams
+// through the node meanwhile and never waits for the claim.
+void TestMemoryNodeThreads::claimedNodeStillStreams()
+{
+    QFETCH(bool, resident);
+    const QByteArray image = pattern(4096);
+    const std::unique_ptr<CMemoryNode> node = nodeHolding(image, resident);
+    QVERIFY(node);
+    NodeRecorder recorder(*node);
+
+    QVERIFY(node->TryLock());
     QByteArray seen(4096, 0);
+    bool compared = false;
+    QAtomicInt finished = 0;
     auto worker = startThread([&] {
-        node.Read(0, u8(seen), 4096);
-        readDone = 1;
+        node->Read(0, u8(seen), 4096);
+        compared = node->Compare(0, 4096, u8(image));
+        finished.storeRelease(1);
     });
-    // While the lock is held the worker's read cannot have happened.
-    QVERIFY(!worker->wait(100));
-    QCOMPARE(readDone.loadAcquire(), 0);
-    node.Unlock();
-    QVERIFY(worker->wait(60000));
-    QCOMPARE(readDone.loadAcquire(), 1);
+    HangGuard guard([&node] { node->Unlock(); });
+    const bool done = worker->wait(60000);
+    const bool byItself = guard.finish();
+    QVERIFY2(byItself, "the worker's read waited for the claim");
+    QVERIFY(done);
+    QCOMPARE(finished.loadAcquire(), 1);
     QCOMPARE(seen, image);
+    QVERIFY(compared);
+    QVERIFY(!node->TryLock());
+    node->Unlock();
+    QVERIFY(recorder.lines().isEmpty());
 }
 
 void TestMemoryNodeThreads::readsWhileAppendingSeeTheImage()
