@@ -56,7 +56,7 @@ void AnswerDispatcher::dispatch(EngineMessage *message)
         return;
     switch (owned->kind()) {
     case AnswerKind::OperationEnd:
-        operationEnded();
+        operationEnded(*owned);
         break;
     case AnswerKind::BlankCheckResult:
         blankCheckResult(*owned);
@@ -78,8 +78,13 @@ void AnswerDispatcher::dispatch(EngineMessage *message)
     }
 }
 
-void AnswerDispatcher::operationEnded()
+void AnswerDispatcher::operationEnded(const EngineMessage &message)
 {
+    // The programmer reports pages whose program failed in the answer.
+    if ((m_engine && m_engine->programEndFailed(message)) || !message.hasData()) {
+        m_host.jobFailed(JobCode::Program);
+        return;
+    }
     // As every elapsed time: nothing while the operation clock shows 0 ms.
     const qint64 elapsed = m_host.operationElapsedMs();
     if (elapsed > 0)

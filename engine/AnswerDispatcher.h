@@ -46,7 +46,7 @@ public slots:
     void dispatch(EngineMessage *message);
 
 private:
-    void operationEnded();
+    void operationEnded(const EngineMessage &message);
     void blankCheckResult(const EngineMessage &message);
     void identification(const EngineMessage &message);
     void adapterCheck(const EngineMessage &message);

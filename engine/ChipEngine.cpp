@@ -145,6 +145,13 @@ int ChipEngine::startSmartCopy()
     return CommandStatus::Failed;
 }
 
+bool ChipEngine::programEndFailed(const EngineMessage &)
+{
+    return false;
+}
+
+void ChipEngine::operationFinished() {}
+
 void ChipEngine::setChunkSize(uint bytes)
 {
     // A read's length is an int at the driver table.
@@ -172,7 +179,6 @@ bool ChipEngine::enqueueWithData(const quint8 *bytes, int length, int tag, quint
     request.answerLength = answerLength;
     request.announcesData = descriptor != nullptr;
     if (descriptor) {
-        QMutexLocker send(&m_sendLock);
         QMutexLocker list(&m_listLock);
         m_outgoing.push_back(std::move(descriptor));
     }
@@ -223,7 +229,9 @@ void ChipEngine::clearQueue()
         m_queue.clear();
     }
     // The descriptors of the dropped commands are the last ones appended:
-    // the worker takes them in queue order.
+    // the worker takes them in queue order, so the descriptor of a command
+    // it has already taken is at the front of the list or in its hands.
+    // Only the list lock: a send in progress is never waited for.
     if (announced)
         dropOutgoing(announced);
 }
@@ -255,7 +263,6 @@ void ChipEngine::dropOutgoing(int fromTail)
 {
     std::deque<std::unique_ptr<EngineMessage>> dropped;
     {
-        QMutexLocker send(&m_sendLock);
         QMutexLocker list(&m_listLock);
         if (fromTail < 0 || size_t(fromTail) >= m_outgoing.size()) {
             dropped.swap(m_outgoing);
@@ -451,13 +458,17 @@ void ChipEngine::readAnswer(const EngineRequest &request)
     uint remaining = request.answerLength;
     while (remaining > 0) {
         const uint n = std::min(chunk, remaining);
-        auto *message = new EngineMessage(tag, n, request.kind);
+        auto message = std::make_unique<EngineMessage>(tag, n, request.kind);
+        const int got = m_usb.read(pipe, message->data(), int(n));
+        // A data answer (its tag counts packets) that did not come whole is
+        // reported as an empty message with its tag, so the receiver knows
+        // what is missing instead of taking padding for data.
+        if (request.tag >= 0 && uint(std::max(got, 0)) != n)
+            post(new EngineMessage(tag, 0, request.kind, false));
+        else if (got > 0)
+            post(message.release());
         tag += int(n / packet);
         remaining -= n;
-        if (m_usb.read(pipe, message->data(), int(n)) > 0)
-            post(message);
-        else
-            delete message;
     }
 }
 

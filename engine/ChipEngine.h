@@ -30,14 +30,17 @@ struct FirmwareRecord;
 //
 // Locks, each named with what it guards:
 //   m_queueLock - the request queue;
-//   m_sendLock  - held while an outgoing item is taken and sent (worker,
-//                 packetSent) and while the GUI thread changes the list;
+//   m_sendLock  - the worker's alone: held while it takes an outgoing item
+//                 and sends its data (packetSent, through OutgoingItem);
 //   m_listLock  - the outgoing data list;
 //   m_waitLock  - the worker's check-and-wait, m_wakePending and
 //                 m_workerEnded;
 //   m_inboxLock - answer messages on their way to the GUI thread.
 // Order: m_sendLock before m_listLock; m_waitLock before m_queueLock. No
-// other two are ever held together.
+// other two are ever held together. The GUI thread never waits for a
+// transfer: it takes only the list, queue, wait and inbox locks, each for a
+// few list operations, never m_sendLock. An item the worker has taken is
+// its own; dropping the list (clearQueue) leaves it alone.
 //
 // Every signal is emitted on the GUI thread. The worker posts each one as a
 // call to the engine object (connectionChanged, progress), answer messages
@@ -152,6 +155,12 @@ public:
     // Returns a status or the job's code. The base has no smart copy and
     // returns CommandStatus::Failed.
     virtual int startSmartCopy();
+    // The answer 'D' that ends a program: true when it reports pages whose
+    // program failed (the engine has said so in the log). The base: false.
+    virtual bool programEndFailed(const EngineMessage &message);
+    // The running job has ended, failed or was stopped: the engine lets go
+    // of the memory buffers its operation claimed. The base does nothing.
+    virtual void operationFinished();
 
     // --- queue (GUI thread) -----------------------------------------------
     // Copies `length` (1 to 100) bytes into a new request at the end of the
@@ -199,6 +208,9 @@ public:
     quint32 capabilities() const { return m_capabilities; }
     // A widget (as QObject) for the main window's tool bar, or null.
     QObject *toolWidget() const { return m_toolWidget; }
+    // The engine owns `widget` from now on (the main window builds the
+    // widget of an engine that has one).
+    void setToolWidget(QObject *widget) { m_toolWidget = widget; }
     const FirmwareRecord *firmwareRecords() const { return m_firmwareImage.load(); }
 
 signals:
@@ -225,7 +237,6 @@ protected:
 
     void setFirmwareRecords(const FirmwareRecord *image) { m_firmwareImage.store(image); }
     void setCapabilities(quint32 bits) { m_capabilities = bits; }
-    void setToolWidget(QObject *widget) { m_toolWidget = widget; }
     int pipeBase() const { return m_pipeBase.load(); }
     void setPipeBase(int index) { m_pipeBase.store(index); }
     uint chunkSize() const { return m_chunkSize.load(); }
@@ -238,7 +249,7 @@ protected:
 
     // The next outgoing descriptor (null when none), with the send lock
     // that the caller keeps while it sends the data. Worker thread, from
-    // packetSent.
+    // packetSent; the GUI thread never waits for this lock.
     struct OutgoingItem
     {
         std::unique_lock<QMutex> sendLock;

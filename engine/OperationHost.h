@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 class CMemoryNode;
+class DeviceCatalogue;
 class QuestionHost;
 struct BadBlockSkip;
 
@@ -43,7 +44,26 @@ public:
     virtual void jobFailed(int job) = 0;
     // The node's contents or size changed: its views recompute and repaint.
     virtual void refreshNodeView(CMemoryNode *node) = 0;
-    // Selects the target named `name` shortly (after the current event).
-    virtual void setTarget(const QString &name) = 0;
+    // Selects the target named `name` shortly (after the current event);
+    // with `always` also when it is the current target, so that the engine
+    // is re-created for a record that changed.
+    virtual void setTarget(const QString &name, bool always = false) = 0;
+    virtual QString currentTargetName() const = 0;
+    // The job `job` ends once the programmer of the next engine is ready
+    // (a detection that switched the target).
+    virtual void endJobWhenReady(int job) = 0;
+    // Stops the running operation as the Stop action does.
+    virtual void stopOperation() = 0;
+    // A bad-block table build or scan: the progress bar shows `value` of
+    // `maximum` without an operation running; a maximum of 0 resets it.
+    virtual void showTableProgress(uint value, uint maximum) = 0;
+    // Repaints the bad-block views: 0 both (when their tab is in front), 1
+    // the source view, 2 the target view.
+    virtual void refreshBadBlocks(int which) = 0;
+    // The program's device catalogue.
+    virtual DeviceCatalogue &deviceCatalogue() = 0;
+    // Opens the catalogue file of the family `kind` (0 NAND, 1 SPI) with the
+    // desktop's default handler.
+    virtual void openCatalogueFile(int kind) = 0;
     virtual QuestionHost &questions() = 0;
 };

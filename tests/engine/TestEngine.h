@@ -10,6 +10,8 @@
 #include <QMutexLocker>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 
 // The smallest complete engine: the base's connection and protocol, with
@@ -45,7 +47,11 @@ public:
         node->Write(bytes.data(), 0, NodeSize);
         m_node = addMemoryNode(std::move(node));
     }
-    ~TestEngine() override { shutdown(); }
+    ~TestEngine() override
+    {
+        releaseDataSends();
+        shutdown();
+    }
 
     using ChipEngine::chunkSize;
     using ChipEngine::outgoingCount;
@@ -81,6 +87,7 @@ public:
         OutgoingItem item = takeOutgoing();
         if (!item.descriptor)
             return;
+        waitWhileSendsHeld();
         const uint tag = uint(item.descriptor->tag());
         const uint size = item.descriptor->size();
         std::vector<quint8> bytes(size);
@@ -142,6 +149,28 @@ public:
         return bytes;
     }
 
+    // While sends are held, packetSent stops once it has taken a data
+    // command's descriptor, keeping it (and the send lock) as a long or hung
+    // write does, until releaseDataSends. Any thread.
+    void holdDataSends()
+    {
+        std::lock_guard lock(m_gateLock);
+        m_holdSends = true;
+    }
+    void releaseDataSends()
+    {
+        std::lock_guard lock(m_gateLock);
+        m_holdSends = false;
+        m_gate.notify_all();
+    }
+    // Waits up to `timeoutMs` for packetSent to stop with a descriptor.
+    bool waitUntilSendHeld(int timeoutMs)
+    {
+        std::unique_lock lock(m_gateLock);
+        return m_gate.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                               [this] { return m_sendHeld; });
+    }
+
     // --- what the tests look at (GUI thread, except sent()) ---------------
     std::vector<Sent> sent() const
     {
@@ -155,6 +184,17 @@ public:
     FirmwareImageId image() const { return m_image; }
 
 private:
+    void waitWhileSendsHeld()
+    {
+        std::unique_lock lock(m_gateLock);
+        if (!m_holdSends)
+            return;
+        m_sendHeld = true;
+        m_gate.notify_all();
+        m_gate.wait(lock, [this] { return !m_holdSends; });
+        m_sendHeld = false;
+    }
+
     FirmwareImageId m_image;
     CMemoryNode *m_node = nullptr;
     mutable QMutex m_mutex;
@@ -163,4 +203,8 @@ private:
     QList<quint8> m_replies;
     QList<quint8> m_handledKinds;
     int m_toggles = 0;
+    std::mutex m_gateLock;
+    std::condition_variable m_gate;
+    bool m_holdSends = false; // m_gateLock
+    bool m_sendHeld = false;  // m_gateLock
 };

@@ -1,4 +1,5 @@
 #include "EngineRig.h"
+#include "HangGuard.h"
 #include "TestHome.h"
 
 #include <QTest>
@@ -43,6 +44,26 @@ bool enqueuePlain(ChipEngine &engine, quint8 parameter)
 {
     const quint8 bytes[2] = {PlainCode, parameter};
     return engine.enqueue(bytes, 2, -1, 0, 0);
+}
+
+// Connects; then the worker waits in the answer of a first read (16 bytes)
+// while two data commands (tags 1 and 2, 100 and 200 bytes) queue behind it.
+bool queueDataBehindAHeldAnswer(EngineRig &rig)
+{
+    answerReads(*rig.firmware);
+    if (!rig.startConnected())
+        return false;
+    rig.firmware->holdAfter(0);
+    return enqueueRead(*rig.engine, 0, 16) &&
+           QTest::qWaitFor([&] { return rig.firmware->commands().size() == 1; }, 5000) &&
+           rig.engine->enqueueData(1, 100) && rig.engine->enqueueData(2, 200);
+}
+
+// The data bytes the firmware received after data commands.
+QByteArray receivedData(const ScriptedFirmware &firmware)
+{
+    const ScriptedFirmware::Bytes data = firmware.data();
+    return QByteArray(reinterpret_cast<const char *>(data.data()), qsizetype(data.size()));
 }
 
 QString readCommand(uint length)
@@ -112,6 +133,8 @@ private slots:
     void baseCommands();
     void dataCommandsStreamTheirDescriptors();
     void clearQueueDropsDescriptorsOfDroppedCommands();
+    void guiNeverWaitsForADataSend_data();
+    void guiNeverWaitsForADataSend();
     void unplugDuringLongAnswerDropsQueueAndReconnects();
     void forceReconnectDownloadsAgain();
     void destructionWaitsForTheRunningRequest();
@@ -334,15 +357,7 @@ void TestChipEngine::dataCommandsStreamTheirDescriptors()
 void TestChipEngine::clearQueueDropsDescriptorsOfDroppedCommands()
 {
     EngineRig rig;
-    answerReads(*rig.firmware);
-    QVERIFY(rig.startConnected());
-
-    // The worker waits in the answer of the first request.
-    rig.firmware->holdAfter(0);
-    QVERIFY(enqueueRead(*rig.engine, 0, 16));
-    QVERIFY(QTest::qWaitFor([&] { return rig.firmware->commands().size() == 1; }, 5000));
-    QVERIFY(rig.engine->enqueueData(1, 100));
-    QVERIFY(rig.engine->enqueueData(2, 200));
+    QVERIFY(queueDataBehindAHeldAnswer(rig));
     QCOMPARE(rig.engine->queuedRequests(), 2);
     QCOMPARE(rig.engine->outgoingCount(), 2);
 
@@ -357,9 +372,61 @@ void TestChipEngine::clearQueueDropsDescriptorsOfDroppedCommands()
     QVERIFY(QTest::qWaitFor([&] { return rig.firmware->log().size() == 3; }, 5000));
     QCOMPARE(lines(rig.firmware->log()),
              (QStringList{"CMD " + readCommand(16), "CMD 1c 40 00 00 00", "DATA 64"}));
-    const ScriptedFirmware::Bytes data = rig.firmware->data();
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(data.data()), qsizetype(data.size())),
-             TestEngine::nodeBytes(7, 64));
+    QCOMPARE(receivedData(*rig.firmware), TestEngine::nodeBytes(7, 64));
+}
+
+void TestChipEngine::guiNeverWaitsForADataSend_data()
+{
+    QTest::addColumn<bool>("clear");
+    QTest::newRow("enqueue with data") << false;
+    QTest::newRow("clear queue (Stop)") << true;
+}
+
+// While the worker sends a data block (a program command streaming a
+// chip's worth, or a write that hangs), the GUI thread goes on queueing and
+// can stop the operation.
+void TestChipEngine::guiNeverWaitsForADataSend()
+{
+    QFETCH(bool, clear);
+    EngineRig rig;
+    // Two data commands queue behind a held answer; then the worker takes
+    // the first one's block and stops in its send.
+    QVERIFY(queueDataBehindAHeldAnswer(rig));
+    rig.engine->holdDataSends();
+    rig.firmware->release();
+    QVERIFY(rig.engine->waitUntilSendHeld(10000));
+    QCOMPARE(rig.engine->queuedRequests(), 1);
+    QCOMPARE(rig.engine->outgoingCount(), 1);
+
+    HangGuard guard([&rig] { rig.engine->releaseDataSends(); });
+    if (clear)
+        rig.engine->clearQueue();
+    else
+        QVERIFY(rig.engine->enqueueData(3, 300));
+    QVERIFY2(guard.finish(), "the GUI thread waited for the worker's data send");
+
+    QCOMPARE(rig.engine->queuedRequests(), clear ? 0 : 2);
+    QCOMPARE(rig.engine->outgoingCount(), clear ? 0 : 2);
+    rig.engine->releaseDataSends();
+    // The block in the worker's hands is sent whole either way.
+    const QStringList expected =
+        clear ? QStringList{"CMD " + readCommand(16), "CMD 1c 64 00 00 00", "DATA 100"}
+              : QStringList{"CMD " + readCommand(16),
+                            "CMD 1c 64 00 00 00",
+                            "DATA 100",
+                            "CMD 1c c8 00 00 00",
+                            "DATA 200",
+                            "CMD 1c 2c 01 00 00",
+                            "DATA 300"};
+    QVERIFY(QTest::qWaitFor(
+        [&] { return qsizetype(rig.firmware->log().size()) >= expected.size(); }, 5000));
+    QTRY_COMPARE(rig.progress.size(), clear ? 1 : 3);
+    QCOMPARE(lines(rig.firmware->log()), expected);
+    QCOMPARE(receivedData(*rig.firmware), clear ? TestEngine::nodeBytes(1, 100)
+                                                : TestEngine::nodeBytes(1, 100) +
+                                                      TestEngine::nodeBytes(2, 200) +
+                                                      TestEngine::nodeBytes(3, 300));
+    QCOMPARE(rig.engine->outgoingCount(), 0);
 }
 
 void TestChipEngine::unplugDuringLongAnswerDropsQueueAndReconnects()
