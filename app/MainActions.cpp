@@ -148,7 +148,9 @@ void MainActions::fillRecent(QMenu *menu, const QStringList &entries, bool files
 
 void MainActions::followEngine(bool nand, quint32 capabilities)
 {
-    save->setVisible(true);
+    // A NAND image is saved through its backing file.
+    save->setVisible(!nand);
+    save->setEnabled(!nand);
     nandMenu->setTitle(nand ? QStringLiteral("Nand") : QString());
     nandMenu->setEnabled(nand);
     nandMenu->menuAction()->setVisible(nand);

@@ -19,6 +19,8 @@
 #include "LanguageFiles.h"
 #include "MainActions.h"
 #include "MemoryTabs.h"
+#include "NandEngine.h"
+#include "NandPanel.h"
 #include "ProgramObjects.h"
 #include "RecentList.h"
 #include "StatusBarWidgets.h"
@@ -32,6 +34,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -41,6 +44,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSlider>
 #include <QSplitter>
@@ -225,10 +229,8 @@ void MainWindow::connectActions()
             [this](QAction *action) { openFile(action->data().toString()); });
     connect(a.recentTargets, &QMenu::triggered, this,
             [this](QAction *action) { selectTarget(action->data().toString()); });
-    // Custom device definitions come with their own dialogs; until then the
-    // submenu shows what will be there.
-    a.newNandFlash->setEnabled(false);
-    a.newSpiFlash->setEnabled(false);
+    for (QAction *flash : {a.newNandFlash, a.newSpiFlash})
+        connect(flash, &QAction::triggered, this, [this, flash] { defineNewFlash(flash->text()); });
 
     connect(m_status->speed, &QSlider::valueChanged, this, &MainWindow::speedChanged);
     connect(m_panel, &WorkingFolderPanel::fileOpened, this, &MainWindow::openFile);
@@ -374,6 +376,9 @@ void MainWindow::createEngine(CDeviceItem &record)
     connect(engine, &ChipEngine::dataReady, m_dispatcher.get(), &AnswerDispatcher::dispatch);
     connect(engine, &ChipEngine::progress, this, &MainWindow::showWriteProgress);
 
+    if (auto *nandEngine = qobject_cast<NandEngine *>(engine))
+        engine->setToolWidget(new NandPanel(*nandEngine, m_highDpi));
+
     if (QWidget *tool = qobject_cast<QWidget *>(engine->toolWidget())) {
         m_toolAction = m_actions->engineToolBar->addWidget(tool);
         m_actions->engineToolBar->show();
@@ -395,6 +400,12 @@ void MainWindow::installNodeHooks()
         hooks.log = [this](const QString &line) { appendLog(line); };
         hooks.contentsChanged = [this](CMemoryNode *changed) { refreshNodeView(changed); };
         hooks.askSaveFileName = [this](const QString &caption, const QString &filter) {
+            // Nobody watches an unattended run: a read goes to a new file.
+            if (m_unattended) {
+                const QString name = unattendedImageName();
+                appendLog(caption + QStringLiteral(": ") + name);
+                return name;
+            }
             return m_questions->chooseSaveFile(caption, m_target.workingFolder, filter);
         };
         hooks.rememberFile = [this](const QString &fileName) { rememberFile(fileName); };
@@ -402,9 +413,9 @@ void MainWindow::installNodeHooks()
     }
 }
 
-void MainWindow::setTarget(const QString &name)
+void MainWindow::setTarget(const QString &name, bool always)
 {
-    if (name == m_target.targetName)
+    if (name == m_target.targetName && !always)
         return;
     m_pendingTarget = name;
     if (m_engine)
@@ -450,8 +461,6 @@ void MainWindow::connectionChanged(bool connected)
                    int(StatusBarWidgets::SpeedMinimum), int(StatusBarWidgets::SpeedMaximum));
     m_status->setSpeedQuietly(speed);
     m_engine->setSpeed(speed);
-    if (m_engine->tryLockBuffer())
-        m_engine->unlockBuffer();
     m_engine->initTarget();
 }
 
@@ -473,6 +482,11 @@ void MainWindow::programmerReady()
 {
     if (m_unattended)
         m_unattended->programmerReady();
+    // A script that detected this target goes on; it is not started again.
+    if (const int job = std::exchange(m_jobWhenReady, 0)) {
+        jobEnded(job);
+        return;
+    }
     runAutoScript();
 }
 
@@ -524,14 +538,12 @@ int MainWindow::startOperation(quint64 start, quint64 length, int operation)
 void MainWindow::stopOperation()
 {
     m_progress.stop();
-    // A script waiting on a job stops with it.
+    // A script waiting on a job stops with it; the engine lets go of its
+    // buffers.
     jobFailed(0);
     if (!m_engine)
         return;
-    const bool locked = m_engine->tryLockBuffer();
     m_engine->clearQueue();
-    if (locked)
-        m_engine->unlockBuffer();
     m_status->progress->setValue(0);
     m_engine->sendOperationEnd(0);
 }
@@ -553,12 +565,16 @@ void MainWindow::confirmThen(int questionId, const QString &line)
 
 void MainWindow::jobEnded(int job)
 {
+    if (m_engine)
+        m_engine->operationFinished();
     m_console->ResumeOnJob(job);
     emit jobEndReported(job);
 }
 
 void MainWindow::jobFailed(int job)
 {
+    if (m_engine)
+        m_engine->operationFinished();
     m_console->JobFailed(job);
     emit jobFailureReported(job);
 }
@@ -703,8 +719,18 @@ void MainWindow::showWriteProgress(uint a, uint b)
     const int packet = m_engine ? m_engine->linkPacketSize() : 0;
     const OperationProgress::Update update = m_progress.written(a, b, operationElapsedMs(), packet);
     display(update);
-    if (update.ended && m_engine && m_engine->tryLockBuffer())
-        m_engine->unlockBuffer();
+}
+
+void MainWindow::showTableProgress(uint value, uint maximum)
+{
+    m_status->progress->setRange(0, int(std::max(maximum, 1u)));
+    m_status->progress->setValue(maximum == 0 ? 0 : int(value));
+}
+
+void MainWindow::refreshBadBlocks(int)
+{
+    // The block maps of the tables are drawn by views of their own; the
+    // window has none yet.
 }
 
 QList<HexView *> MainWindow::memoryViews() const
@@ -798,13 +824,40 @@ void MainWindow::saveCurrentTab()
 
 void MainWindow::editDeviceFile()
 {
-    if (!m_record)
-        return;
-    const CDeviceFamily *family = m_catalogue.family(m_record->kind);
+    if (m_record)
+        openCatalogueFile(m_record->kind);
+}
+
+void MainWindow::openCatalogueFile(int kind)
+{
+    const CDeviceFamily *family = m_catalogue.family(kind);
     if (!family)
         return;
     m_openUrl(QUrl(QStringLiteral("file:///") + applicationFolder(ConfigFolder) + family->name() +
                    QStringLiteral(".txt")));
+}
+
+void MainWindow::defineNewFlash(const QString &actionText)
+{
+    const int kind =
+        !actionText.contains(QStringLiteral("Nand")) && actionText.contains(QStringLiteral("SPI"))
+            ? CDeviceItem::SpiKind
+            : CDeviceItem::NandKind;
+    const QString line = m_questions->defineDevice(kind, actionText, QStringList());
+    if (line.isEmpty())
+        return;
+    // The user pastes the line into the family's file.
+    openCatalogueFile(kind);
+    appendLog(line);
+}
+
+QString MainWindow::unattendedImageName() const
+{
+    QString target = m_target.targetName;
+    target.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]")), QStringLiteral("_"));
+    return m_target.workingFolder + QLatin1Char('/') + target + QLatin1Char('_') +
+           QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) +
+           QStringLiteral(".bin");
 }
 
 void MainWindow::openConfigFolder()

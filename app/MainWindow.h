@@ -65,7 +65,13 @@ public:
     // One line in the message log (and the log file); safe from any thread.
     void appendLog(const QString &text) override;
     void refreshNodeView(CMemoryNode *node) override;
-    void setTarget(const QString &name) override;
+    void setTarget(const QString &name, bool always = false) override;
+    QString currentTargetName() const override { return m_target.targetName; }
+    void endJobWhenReady(int job) override { m_jobWhenReady = job; }
+    void showTableProgress(uint value, uint maximum) override;
+    void refreshBadBlocks(int which) override;
+    DeviceCatalogue &deviceCatalogue() override { return m_catalogue; }
+    void openCatalogueFile(int kind) override;
     QuestionHost &questions() override { return *m_questions; }
     qint64 operationElapsedMs() const override;
     // A job ended or failed: the console's waiting script goes on or stops.
@@ -111,7 +117,7 @@ public:
     // refused ("Busy") or when no record has that name.
     bool selectTarget(const QString &name) override;
     // Stops the running operation (Esc).
-    void stopOperation();
+    void stopOperation() override;
     // Hands a command line to the console, as every menu action does.
     void issueCommand(const QString &line);
 
@@ -186,6 +192,11 @@ private:
     void setWorkingFolder(const QString &folder);
     void openFile(const QString &path);
     void editDeviceFile();
+    // Tools -> New Flash: the custom device dialog for the action's family.
+    void defineNewFlash(const QString &actionText);
+    // The file an unattended read writes: the target and the time, in the
+    // working folder.
+    QString unattendedImageName() const;
     void openConfigFolder();
     void runAutoScript();
     void buildScriptActions();
@@ -222,5 +233,8 @@ private:
     OperationProgress m_progress;
     QElapsedTimer m_clock;
     QString m_pendingTarget;
+    // The job (a JobCode) that ends when the next engine's programmer is
+    // ready; 0: none.
+    int m_jobWhenReady = 0;
     LogFile m_logFile;
 };

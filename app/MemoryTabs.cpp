@@ -1,5 +1,6 @@
 #include "MemoryTabs.h"
 
+#include "AnswerKind.h"
 #include "CMemoryNode.h"
 #include "ChipEngine.h"
 #include "HexView.h"
@@ -20,6 +21,15 @@ void MemoryTabs::addViews(ChipEngine &engine, const QFont &font,
         view->setViewFont(font);
         view->setRememberFile(rememberFile);
         view->setContextAction(contextAction);
+        // The engine's main image loads through the engine, which lays it
+        // into its block window and forgets a derived image built from the
+        // one before.
+        if (i == 0 && (engine.capabilities() & EngineCapability::NandTools)) {
+            view->setLoader([&engine, node](const QString &path) {
+                engine.loadImage(path);
+                return node->fileName() == path && node->GetSize() > 0;
+            });
+        }
         m_tabs.addTab(view, node->name());
         m_views.emplace_back(view);
     }
