@@ -255,10 +255,19 @@ void TestMainWindow::wrongBoardSwitchesTheNandImage()
                                  "[chip]\nfamily = nand\nid = EC F1 00 95 40\nblocks = 64\n"));
     m_emulator.clearLog();
     Session s(Nand);
-    QTRY_COMPARE_WITH_TIMEOUT(m_emulator.commandLines().size(), 5, 15000);
+    // The connection's own packets (timing, pins) aside.
+    const auto connectionSteps = [this] {
+        QStringList steps = m_emulator.commandLines();
+        steps.removeIf([](const QString &line) {
+            return line.startsWith(QStringLiteral("CMD 30 ")) ||
+                   line.startsWith(QStringLiteral("CMD 35 "));
+        });
+        return steps;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(connectionSteps().size(), 5, 15000);
     // The adapter check of the NAND programmer: kind 0, high speed, two
     // column and three row address bytes (2112-byte pages, 65536 per chip).
-    QCOMPARE(m_emulator.commandLines(),
+    QCOMPARE(connectionSteps(),
              (QStringList{"DOWNLOAD NAND image 1", Identify, "DOWNLOAD NAND image 2", Identify,
                           "CMD 10 00 00 01 00 02 03 00 00 00"}));
     QVERIFY(settings().boolean(Settings::BoardType, false));
@@ -349,10 +358,11 @@ void TestMainWindow::unplugShowsDisconnectionAndRefusesOperations()
 
 void TestMainWindow::chipOperationsOfAMissingEngineFail()
 {
-    Session s(Nand);
+    QVERIFY(m_emulator.configure(SpiProfile));
+    Session s(Spi);
     QVERIFY(s.waitConnected());
     QCOMPARE(s.window->startOperation(0, 0, JobCode::Verify), int(CommandStatus::Failed));
-    QCOMPARE(s.logCount(QStringLiteral("Nand engine not available: verify not run")), 1);
+    QCOMPARE(s.logCount(QStringLiteral("SPI engine not available: verify not run")), 1);
     QVERIFY(!s.window->operationRunning());
 }
 
@@ -496,8 +506,10 @@ void TestMainWindow::confirmations()
     QCOMPARE(issued.size(), line.isEmpty() ? 0 : 1);
     if (!line.isEmpty())
         QCOMPARE(issued.at(0).at(0).toString(), line);
+    // A refused question sends nothing to the programmer.
     QTest::qWait(50);
-    QVERIFY(m_emulator.commandLog().isEmpty());
+    if (line.isEmpty())
+        QVERIFY(m_emulator.commandLog().isEmpty());
 }
 
 void TestMainWindow::panelOpensFilesAndFollowsTheFolder()

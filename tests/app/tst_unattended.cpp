@@ -100,7 +100,7 @@ void TestUnattended::runEndsWithItsExitCode_data()
     QTest::addColumn<QString>("said");
     QTest::newRow("exit") << QByteArray("speed 4\nhelp read\nexit\n") << 0 << "-exit";
     QTest::newRow("script finished") << QByteArray("speed 4\n") << 0 << "Script finished";
-    QTest::newRow("failed job") << QByteArray("read\nexit\n") << 1 << "Failed, Stop script";
+    QTest::newRow("failed job") << QByteArray("verify\nexit\n") << 1 << "Failed, Stop script";
     QTest::newRow("error") << QByteArray("load /no/such/file.bin\nexit\n") << 1
                            << "Error, Stop script";
     QTest::newRow("pause") << QByteArray("pause\nexit\n") << 1
