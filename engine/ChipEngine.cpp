@@ -48,6 +48,11 @@ void ChipEngine::shutdown()
         m_queue.clear();
     }
     m_stop.store(true);
+    {
+        // Taken so the worker is either before its inbox check or waiting.
+        std::lock_guard lock(m_inboxLock);
+    }
+    m_inboxDrained.notify_all();
     wake();
     wait();
     {
@@ -59,6 +64,7 @@ void ChipEngine::shutdown()
     {
         std::lock_guard lock(m_inboxLock);
         m_inbox.clear();
+        m_inboxBytes = 0;
     }
     m_nodes.clear();
     delete m_toolWidget.data();
@@ -456,16 +462,20 @@ void ChipEngine::readAnswer(const EngineRequest &request)
 
     int tag = request.tag;
     uint remaining = request.answerLength;
+    bool gapReported = false;
     while (remaining > 0) {
         const uint n = std::min(chunk, remaining);
         auto message = std::make_unique<EngineMessage>(tag, n, request.kind);
         const int got = m_usb.read(pipe, message->data(), int(n));
-        // A data answer (its tag counts packets) that did not come whole is
-        // reported as an empty message with its tag, so the receiver knows
-        // what is missing instead of taking padding for data.
-        if (request.tag >= 0 && uint(std::max(got, 0)) != n)
-            post(new EngineMessage(tag, 0, request.kind, false));
-        else if (got > 0)
+        // The first chunk of a data answer (its tag counts packets) that did
+        // not come whole is reported as an empty message with its tag, so the
+        // receiver knows what is missing instead of taking padding for data.
+        // Later chunks are still read to stay in step with the programmer.
+        if (request.tag >= 0 && uint(std::max(got, 0)) != n) {
+            if (!gapReported)
+                post(new EngineMessage(tag, 0, request.kind, false));
+            gapReported = true;
+        } else if (got > 0)
             post(message.release());
         tag += int(n / packet);
         remaining -= n;
@@ -475,7 +485,11 @@ void ChipEngine::readAnswer(const EngineRequest &request)
 void ChipEngine::post(EngineMessage *message)
 {
     {
-        std::lock_guard lock(m_inboxLock);
+        std::unique_lock lock(m_inboxLock);
+        if (QThread::currentThread() == this)
+            m_inboxDrained.wait(lock,
+                                [this] { return m_inboxBytes < InboxLimit || m_stop.load(); });
+        m_inboxBytes += message->size();
         m_inbox.emplace_back(message);
     }
     QMetaObject::invokeMethod(this, &ChipEngine::deliverMessage, Qt::QueuedConnection);
@@ -507,7 +521,9 @@ void ChipEngine::deliverMessage()
             return;
         message = std::move(m_inbox.front());
         m_inbox.pop_front();
+        m_inboxBytes -= message->size();
     }
+    m_inboxDrained.notify_one();
     // Without a receiver nobody would own the message.
     if (isSignalConnected(QMetaMethod::fromSignal(&ChipEngine::dataReady)))
         emit dataReady(message.release());

@@ -35,7 +35,11 @@ struct FirmwareRecord;
 //   m_listLock  - the outgoing data list;
 //   m_waitLock  - the worker's check-and-wait, m_wakePending and
 //                 m_workerEnded;
-//   m_inboxLock - answer messages on their way to the GUI thread.
+//   m_inboxLock - answer messages on their way to the GUI thread. The
+//                 worker never runs more than InboxLimit bytes of answers
+//                 ahead of the GUI thread: it waits for the GUI to take
+//                 them (the GUI never waits for the worker), so a fast
+//                 link cannot fill memory faster than files are written.
 // Order: m_sendLock before m_listLock; m_waitLock before m_queueLock. No
 // other two are ever held together. The GUI thread never waits for a
 // transfer: it takes only the list, queue, wait and inbox locks, each for a
@@ -82,6 +86,8 @@ public:
     // Answers from MidAnswerMin up to the chunk size are read in MidChunk pieces.
     static constexpr uint MidAnswerMin = 257;
     static constexpr uint MidChunk = 512;
+    // Answer bytes the worker may have posted that the GUI has not taken.
+    static constexpr std::size_t InboxLimit = 8u << 20;
 
     // Every transfer goes through `usb`, which must stay bound while the
     // worker runs. Starts the reconnect timer.
@@ -307,6 +313,9 @@ private:
 
     std::mutex m_inboxLock;
     std::deque<std::unique_ptr<EngineMessage>> m_inbox; // m_inboxLock
+    std::size_t m_inboxBytes = 0;                       // m_inboxLock
+    // The worker waits here while the inbox holds InboxLimit bytes or more.
+    std::condition_variable m_inboxDrained;
 
     std::vector<std::unique_ptr<CMemoryNode>> m_nodes;
     QPointer<QObject> m_toolWidget;

@@ -271,12 +271,13 @@ void TestChipEngine::failedChunkReadIsDroppedAndTheRestRead()
     rig.firmware->answerEmptyAt(1); // the second chunk comes back empty
     QVERIFY(enqueueRead(*rig.engine, 0, 20000));
     QVERIFY(QTest::qWaitFor([&] { return rig.firmware->reads().size() == 3; }, 5000));
-    QVERIFY(rig.waitForMessages(2));
+    QVERIFY(rig.waitForMessages(3));
     QTest::qWait(50);
-    QCOMPARE(tags(rig.received), (QList<int>{0, 32}));
-    QCOMPARE(sizes(rig.received), (QList<uint>{8192, 3616}));
+    // The missing chunk is reported by an empty message with its tag.
+    QCOMPARE(tags(rig.received), (QList<int>{0, 16, 32}));
+    QCOMPARE(sizes(rig.received), (QList<uint>{8192, 0, 3616}));
     QCOMPARE(rig.received[0].data, patternBytes(8192));
-    QCOMPARE(rig.received[1].data, patternBytes(3616, 8192));
+    QCOMPARE(rig.received[2].data, patternBytes(3616, 8192));
     QVERIFY(rig.engine->isConnected());
     QCOMPARE(rig.disconnects, 0);
 }
@@ -288,19 +289,22 @@ void TestChipEngine::pipeBaseOneReadsEveryAnswerFromIt()
     QVERIFY(rig.startConnected());
     rig.engine->setPipeBase(1);
     // Pipe 1 carries data to the programmer: every chunk read from it
-    // fails and is dropped, and the worker goes on with the next request.
+    // fails, the first is reported empty once, and the worker goes on with
+    // the next request.
     const quint8 unanswered[1] = {0x42};
     QVERIFY(rig.engine->enqueue(unanswered, 1, 0, 'A', 20000));
     rig.engine->enqueueMarker(1, 'M');
-    QVERIFY(rig.waitForMessages(1));
-    QCOMPARE(rig.received[0].kind, quint8('M'));
+    QVERIFY(rig.waitForMessages(2));
+    QCOMPARE(rig.received[0].kind, quint8('A'));
+    QCOMPARE(rig.received[0].data.size(), 0);
+    QCOMPARE(rig.received[1].kind, quint8('M'));
 
     rig.engine->setPipeBase(2);
     QVERIFY(enqueueRead(*rig.engine, -1, 4, 'Z'));
-    QVERIFY(rig.waitForMessages(2));
-    QCOMPARE(rig.received.size(), std::size_t(2));
-    QCOMPARE(rig.received[1].kind, quint8('Z'));
-    QCOMPARE(rig.received[1].data, patternBytes(4));
+    QVERIFY(rig.waitForMessages(3));
+    QCOMPARE(rig.received.size(), std::size_t(3));
+    QCOMPARE(rig.received[2].kind, quint8('Z'));
+    QCOMPARE(rig.received[2].data, patternBytes(4));
     QVERIFY(rig.engine->isConnected());
     QCOMPARE(rig.disconnects, 0);
 }
@@ -450,9 +454,10 @@ void TestChipEngine::unplugDuringLongAnswerDropsQueueAndReconnects()
     QCOMPARE(rig.engine->queuedRequests(), 0);
     QCOMPARE(rig.engine->outgoingCount(), 0);
     QVERIFY(!rig.engine->isConnected());
-    // The chunks after the unplug are lost; nothing after the long read
-    // reached the programmer.
-    QCOMPARE(rig.received.size(), std::size_t(2));
+    // The chunks after the unplug are lost (the first of them reported
+    // empty); nothing after the long read reached the programmer.
+    QCOMPARE(rig.received.size(), std::size_t(3));
+    QCOMPARE(rig.received[2].data.size(), 0);
     QCOMPARE(lines(rig.firmware->commands()), (QStringList{readCommand(65536)}));
 
     // Attempts follow at once and then on every tick of the 3 s timer,
