@@ -273,6 +273,10 @@ bool CFileMemoryNode::Compare(quint64 address, quint64 length, const quint8 *chi
     std::vector<quint8> window(std::size_t(std::min(length, CompareWindow)));
     quint64 windowStart = 0;
     quint64 windowEnd = 0;
+    // Equal runs are the rule: they are compared wholesale, and only a run
+    // that differs somewhere is walked byte by byte.
+    constexpr quint64 EqualRun = 512;
+    quint64 byteWiseUntil = 0;
     quint64 i = 0;
     while (i < length) {
         if (i >= windowEnd) {
@@ -286,6 +290,15 @@ bool CFileMemoryNode::Compare(quint64 address, quint64 length, const quint8 *chi
             std::memset(window.data(), m_fill, std::size_t(count));
             if (count > below)
                 Read(at + below - base, window.data() + below, count - below);
+        }
+        if (i >= byteWiseUntil) {
+            const quint64 run = std::min(EqualRun, windowEnd - i);
+            if (std::memcmp(window.data() + (i - windowStart), chipData + i, std::size_t(run)) ==
+                0) {
+                i += run;
+                continue;
+            }
+            byteWiseUntil = i + run;
         }
         const quint8 nodeByte = window[std::size_t(i - windowStart)];
         const quint8 chipByte = chipData[i];
