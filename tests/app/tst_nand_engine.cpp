@@ -1,6 +1,8 @@
+#include "ApplicationFolders.h"
 #include "BadBlockTable.h"
 #include "CDeviceItemNand.h"
 #include "CFileMemoryNode.h"
+#include "CommandConsole.h"
 #include "DropInEmulator.h"
 #include "MainActions.h"
 #include "MainWindow.h"
@@ -13,6 +15,7 @@
 #include "TestHome.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +25,7 @@
 #include <QTest>
 #include <QUrl>
 
+#include <algorithm>
 #include <memory>
 
 // The NAND engine in the real main window, offscreen, over the emulated
@@ -69,7 +73,9 @@ private slots:
     void windowLimitsEveryRange();
     void stopInTheMiddle_data();
     void stopInTheMiddle();
-    void unplugDuringARead();
+    void unplugInTheMiddle_data();
+    void unplugInTheMiddle();
+    void scriptContinuesAfterTheEraseScan();
     void busyNodesRefuseLoadsAndTargetChanges();
     void newFlashDefinesADevice();
     void dataBytesOfPageSizes_data();
@@ -503,21 +509,90 @@ void TestNandEngine::stopInTheMiddle()
     QCOMPARE(logCount(QStringLiteral("Busy")), 0);
 }
 
-void TestNandEngine::unplugDuringARead()
+void TestNandEngine::unplugInTheMiddle_data()
 {
+    QTest::addColumn<QString>("line");
+    QTest::newRow("read") << "read";
+    QTest::newRow("program") << "program";
+}
+
+void TestNandEngine::unplugInTheMiddle()
+{
+    QFETCH(QString, line);
     start(k9Profile());
     setWindow(0, 40);
+    // The image to program: random pages whose blocks all carry good marks.
+    QByteArray image(int(40 * BlockBytes), '\0');
+    QRandomGenerator random(11);
+    for (char &byte : image)
+        byte = char(random.bounded(256));
+    for (int block = 0; block < 40; ++block)
+        image[int(block * BlockBytes + 2048)] = char(0xFF);
+    const QString source = file(QStringLiteral("unplug-source.bin"));
+    TestFiles::write(source, image);
+    if (line == QLatin1String("program")) {
+        m_window->issueCommand(QStringLiteral("load ") + source);
+        QTRY_COMPARE(engine()->sourceTable().state(0), qint32(BadBlockTable::Good));
+    }
     m_questions.saveAnswer = file(QStringLiteral("unplug.bin"));
     QFile::remove(m_questions.saveAnswer);
+
+    QSignalSpy connection(engine(), &ChipEngine::connectionChanged);
     QVERIFY(m_emulator.inject("unplug_after_bytes", 20 * BlockBytes));
-    QVERIFY(!job(QStringLiteral("read")));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        m_window->usbStatusLabel()->text().startsWith(QStringLiteral("USB Not connected")), 3000);
-    // What reached the file is the chip's start, in place.
-    const QByteArray image = TestFiles::read(m_questions.saveAnswer);
-    QVERIFY(image.size() < int(40 * BlockBytes));
-    QVERIFY(image == m_emulator.readChip(0, 0, quint64(image.size())));
+    QVERIFY(!job(line));
     QTRY_VERIFY_WITH_TIMEOUT(m_window->programmerConnected(), 8000);
+    QCOMPARE(connection.count(), 2);
+    QCOMPARE(connection.at(0).at(0).toBool(), false);
+    QCOMPARE(connection.at(1).at(0).toBool(), true);
+    if (line == QLatin1String("read")) {
+        // What reached the file is the chip's start, in place.
+        const QByteArray read = TestFiles::read(m_questions.saveAnswer);
+        QVERIFY(read.size() < int(40 * BlockBytes));
+        QVERIFY(read == m_emulator.readChip(0, 0, quint64(read.size())));
+    } else {
+        // The user's image is untouched, and the chip got a part of it.
+        QVERIFY(TestFiles::read(source) == image);
+        QVERIFY(m_emulator.readChip(0, 0, BlockBytes) == image.left(int(BlockBytes)));
+    }
+}
+
+void TestNandEngine::scriptContinuesAfterTheEraseScan()
+{
+    start(k9Profile());
+    QVERIFY(QDir().mkpath(applicationFolder(ScriptFolder)));
+    TestFiles::write(applicationFolder(ScriptFolder) + QStringLiteral("wipe.usp"),
+                     "erase\nblkchk\necho after the check\n");
+
+    // Blocks 5..7 erase well: the blank check starts only after the scan.
+    setWindow(5, 3);
+    int from = m_emulator.commandLines().size();
+    m_window->console().SubmitLine(QStringLiteral("wipe"));
+    QTRY_COMPARE_WITH_TIMEOUT(logCount(QStringLiteral("Script finished")), 1, 20000);
+    QCOMPARE(logCount(QStringLiteral("after the check ")), 1);
+    QCOMPARE(logCount(QStringLiteral("Flash blanked")), 1);
+    const QStringList sent = commandsAfter(from);
+    const auto lastScan = std::find_if(sent.rbegin(), sent.rend(), [](const QString &l) {
+        return l.startsWith(QStringLiteral("CMD 37 "));
+    });
+    const auto firstRead = std::find_if(sent.begin(), sent.end(), [](const QString &l) {
+        return l.startsWith(QStringLiteral("CMD 27 "));
+    });
+    QVERIFY(lastScan != sent.rend() && firstRead != sent.end());
+    QVERIFY(lastScan.base() <= firstRead);
+    QCOMPARE(sent.filter(QStringLiteral("CMD 37 ")).size(), 3);
+
+    // Block 3 (factory bad) fails its erase: the job fails once its scan
+    // has marked the block, and the script stops there.
+    setWindow(2, 3);
+    m_window->console().SubmitLine(QStringLiteral("wipe"));
+    QTRY_COMPARE_WITH_TIMEOUT(logCount(QStringLiteral("Script finished")), 2, 20000);
+    const QStringList log = m_window->logText().split(QLatin1Char('\n'));
+    const qsizetype scanned = log.indexOf(QStringLiteral("Target bad block No. 4"));
+    QVERIFY(scanned > 0);
+    QCOMPARE(log.indexOf(QStringLiteral("Failed, Stop script")), scanned + 1);
+    QCOMPARE(logCount(QStringLiteral("after the check ")), 1);
+    QCOMPARE(engine()->targetTable().state(3), qint32(BadBlockTable::Bad));
+    QCOMPARE(engine()->targetTable().state(4), qint32(BadBlockTable::Good));
 }
 
 void TestNandEngine::busyNodesRefuseLoadsAndTargetChanges()
