@@ -90,8 +90,30 @@ void ImageFile::readRaw(std::uint64_t offset, std::span<std::uint8_t> out) const
 {
     std::size_t done = 0;
     while (done < out.size()) {
+        // Holes (never programmed) read as zeros without a trip through the
+        // page cache, which would allocate and clear a page for each.
+        const auto at = static_cast<off_t>(offset + done);
+        const off_t data = ::lseek(m_fd, at, SEEK_DATA);
+        if (data < 0 && errno == ENXIO) { // nothing but a hole up to the end
+            std::fill(out.begin() + static_cast<std::ptrdiff_t>(done), out.end(), std::uint8_t{0});
+            return;
+        }
+        if (data > at) {
+            const std::size_t hole = static_cast<std::size_t>(
+                std::min<std::uint64_t>(std::uint64_t(data - at), out.size() - done));
+            std::fill_n(out.begin() + static_cast<std::ptrdiff_t>(done), hole, std::uint8_t{0});
+            done += hole;
+            continue;
+        }
+        std::size_t want = out.size() - done;
+        if (data == at) {
+            const off_t hole = ::lseek(m_fd, at, SEEK_HOLE);
+            if (hole > at)
+                want = static_cast<std::size_t>(
+                    std::min<std::uint64_t>(std::uint64_t(hole - at), want));
+        }
         const ssize_t got =
-            ::pread(m_fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+            ::pread(m_fd, out.data() + done, want, static_cast<off_t>(offset + done));
         if (got < 0) {
             if (errno == EINTR)
                 continue;
