@@ -61,6 +61,8 @@ private slots:
 
     void detection_data();
     void detection();
+    void shippedProfilesDetectAndRead_data();
+    void shippedProfilesDetectAndRead();
     void readSendsItsPacketsAndFillsTheFile_data();
     void readSendsItsPacketsAndFillsTheFile();
     void verifyToleratesOneBitPerByte_data();
@@ -246,6 +248,62 @@ void TestNandEngine::detection()
     QCOMPARE(sent.contains(QStringLiteral("CMD 2a 01 00 00 00 00")), parameterPage);
     if (!asked.isEmpty() && asked.first().startsWith(QStringLiteral("define")))
         QCOMPARE(m_opened.value(0).endsWith(QStringLiteral("/config/Nand.txt")), true);
+}
+
+void TestNandEngine::shippedProfilesDetectAndRead_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("1 GiB") << "nand-1gib.ini"
+                           << "NAND08GW3C2B"
+                           << "Target: NAND08GW3C2B";
+    QTest::newRow("two records") << "nand-hy27uf081g2.ini"
+                                 << "HY27UF081G2A"
+                                 << "Target: HY27UF081G2A";
+    QTest::newRow("two chip enables") << "nand-k9f1g08u0b-2ce.ini" << K9 << "CE Pin = 2";
+    QTest::newRow("one chip enable") << "nand-k9f1g08u0b.ini" << K9 << "CE Pin = 1";
+    QTest::newRow("parameter page") << "nand-onfi-unknown.ini"
+                                    << "NAND OFNI"
+                                    << "Target: NAND MICRON ONFI TEST 4K";
+    QTest::newRow("weak blocks") << "nand-weak-blocks.ini"
+                                 << "MX30LF1G18AC"
+                                 << "Target: MX30LF1G18AC";
+    QTest::newRow("unknown") << "nand-unknown-no-onfi.ini" << QString() << "Unknown device";
+    QTest::newRow("no chip") << "nand-no-chip.ini" << QString()
+                             << "ID detection error, check pin connetion!!";
+}
+
+void TestNandEngine::shippedProfilesDetectAndRead()
+{
+    QFETCH(QString, profile);
+    QFETCH(QString, target);
+    QFETCH(QString, logged);
+    const QByteArray text = TestFiles::read(QStringLiteral(KVEMU_PROFILES "/") + profile);
+    QVERIFY(!text.isEmpty());
+    start(text.toStdString(), QStringLiteral("MT29F2G08AAD"));
+    m_questions.amongAnswer = 0;
+    const bool detected = job(QStringLiteral("detect"));
+    QVERIFY2(m_window->logText().contains(logged), qPrintable(m_window->logText()));
+    if (target.isEmpty()) {
+        QVERIFY(!detected);
+        return;
+    }
+    QVERIFY(detected);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->targetName(), target, 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(engine() && m_window->programmerConnected(), 8000);
+    QTest::qWait(100);
+
+    // Two blocks of the detected chip read into a file as the chip has them.
+    const quint64 block = quint64(engine()->device().pageSize) * engine()->device().blockSize;
+    QVERIFY(block > 0);
+    setWindow(0, 2);
+    m_questions.saveAnswer = file(QStringLiteral("profile-%1.bin").arg(profile));
+    QFile::remove(m_questions.saveAnswer);
+    QVERIFY(job(QStringLiteral("read")));
+    const QByteArray image = TestFiles::read(m_questions.saveAnswer);
+    QCOMPARE(quint64(image.size()), 2 * block);
+    QVERIFY(image == m_emulator.readChip(0, 0, 2 * block));
 }
 
 // --- read, verify, blank check -----------------------------------------------------------------
