@@ -482,6 +482,12 @@ void ChipEngine::readAnswer(const EngineRequest &request)
     }
 }
 
+std::size_t ChipEngine::pendingAnswerBytes() const
+{
+    std::lock_guard lock(m_inboxLock);
+    return m_inboxBytes;
+}
+
 void ChipEngine::post(EngineMessage *message)
 {
     {

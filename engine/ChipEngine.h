@@ -194,6 +194,8 @@ public:
     // commands among them. A request the worker has taken goes on.
     void clearQueue();
     int queuedRequests() const;
+    // Answer bytes posted by the worker that the GUI thread has not taken.
+    std::size_t pendingAnswerBytes() const;
 
     // --- connection -------------------------------------------------------
     // Drops the connection and has the worker reconnect at once, with a
@@ -311,7 +313,7 @@ private:
     bool m_wakePending = false; // m_waitLock
     bool m_workerEnded = false; // m_waitLock
 
-    std::mutex m_inboxLock;
+    mutable std::mutex m_inboxLock;
     std::deque<std::unique_ptr<EngineMessage>> m_inbox; // m_inboxLock
     std::size_t m_inboxBytes = 0;                       // m_inboxLock
     // The worker waits here while the inbox holds InboxLimit bytes or more.

@@ -2,6 +2,7 @@
 #include "AnswerHost.h"
 #include "DropInEmulator.h"
 #include "EngineSession.h"
+#include "HangGuard.h"
 #include "ProgramObjects.h"
 #include "TestHome.h"
 
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 // The engine as the program runs it, over the drop-in emulator library: the
 // emulator's libkvemu.so copied into a "dll" folder as libkvusb.so and bound
@@ -160,6 +162,7 @@ private slots:
     void programAndReadBackInChunks();
     void delayAndMarkersNeverReachTheProgrammer();
     void unplugDuringLongAnswerDropsQueueAndReconnects();
+    void workerWaitsForTheGuiToTakeItsAnswers();
     void destructionFinishesTheRunningRequest();
     void wrongBoardSwitchesImageThenAdapterIsChecked();
     void adapterOfTheOtherKindOpensTheDeviceDialog();
@@ -314,6 +317,47 @@ void TestEngineDropIn::delayAndMarkersNeverReachTheProgrammer()
     const std::vector<TestEngine::Sent> sent = s.engine->sent();
     QCOMPARE(sent.size(), std::size_t(2));
     QVERIFY(sent[1].at - sent[0].at >= std::chrono::milliseconds(500));
+}
+
+// The worker stops reading once 8 MiB of answers wait for the GUI thread,
+// goes on as they are taken, and does not hold up the engine's end.
+void TestEngineDropIn::workerWaitsForTheGuiToTakeItsAnswers()
+{
+    QVERIFY(configure(spiRunning()));
+    EngineSession s(std::make_unique<TestEngine>(m_table, SpiImage0));
+    QVERIFY(s.startConnected());
+    constexpr quint32 Whole = 8u << 20;
+    constexpr quint32 Part = 4u << 20;
+    const auto queueReads = [&] {
+        const QByteArray whole = spiRead(0, Whole);
+        const QByteArray part = spiRead(0, Part);
+        return s.engine->enqueue(bytes(whole), 20, 0, 'A', Whole) &&
+               s.engine->enqueue(bytes(part), 20, 0, 'B', Part);
+    };
+    QVERIFY(queueReads());
+    // No events are processed here, so the GUI takes nothing.
+    const auto settle = [&] {
+        for (int i = 0; i < 500 && s.engine->pendingAnswerBytes() < ChipEngine::InboxLimit; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    };
+    settle();
+    QVERIFY(s.engine->pendingAnswerBytes() >= ChipEngine::InboxLimit);
+    QVERIFY(s.engine->pendingAnswerBytes() <= ChipEngine::InboxLimit + s.engine->chunkSize());
+
+    QVERIFY(s.waitForMessages((Whole + Part) / s.engine->chunkSize()));
+    quint64 total = 0;
+    for (const Received &r : s.received)
+        total += r.size;
+    QCOMPARE(total, quint64(Whole + Part));
+    QCOMPARE(s.received.back().kind, quint8('B'));
+
+    // Gone while the worker waits for the GUI: the engine still ends.
+    QVERIFY(queueReads());
+    settle();
+    HangGuard guard([] { qFatal("the engine did not end while its worker waited"); });
+    s.end();
+    QVERIFY(guard.finish());
 }
 
 void TestEngineDropIn::unplugDuringLongAnswerDropsQueueAndReconnects()
