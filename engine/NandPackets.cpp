@@ -1,6 +1,7 @@
 #include "NandPackets.h"
 
 #include "CDeviceItemNand.h"
+#include "PageCount.h"
 
 namespace NandPackets {
 
@@ -59,14 +60,6 @@ NandPacket pages(quint8 code, const NandGeometry &geometry, quint32 row, quint32
     writeLE(&packet.bytes[8], pageSize, 2);
     writePageCount(packet.bytes.data(), count);
     return packet;
-}
-
-void writePageCount(quint8 *bytes, quint32 count)
-{
-    bytes[10] = quint8(count % 256);
-    bytes[11] = quint8((count / 256 + (count % 256 != 0 ? 1 : 0)) & 0xFF);
-    bytes[12] = quint8(count >> 16);
-    bytes[13] = quint8(count >> 24);
 }
 
 NandPacket readId()

@@ -50,9 +50,4 @@ NandPacket pins(const CDeviceItemNand &device);
 NandPacket selectChip(quint8 chip);
 NandPacket scanBlock(const NandGeometry &geometry, quint32 row, quint32 packetSize);
 
-// Bytes 10 and 11 (and 12, 13) of a page count: the programmer counts with an
-// outer loop over byte 11 and an inner loop over byte 10, an inner count of
-// 0 standing for 256.
-void writePageCount(quint8 *bytes, quint32 count);
-
 } // namespace NandPackets
