@@ -49,13 +49,16 @@ std::uint32_t eraseTime(Nanos time)
 
 std::vector<std::uint8_t> SfdpTable::build(const SfdpDescription &d)
 {
-    std::vector<std::uint8_t> table(VendorTableOffset + 4 * VendorTableWords, 0xFF);
-    // SFDP header: signature, revision 1.6, two parameter headers (count - 1),
-    // access protocol 0xFF (legacy).
+    const bool fourByte = d.addressModes != 3;
+    std::vector<std::uint8_t> table(fourByte ? FourByteTableOffset + 4 * FourByteTableWords
+                                             : VendorTableOffset + 4 * VendorTableWords,
+                                    0xFF);
+    // SFDP header: signature, revision 1.6, two or three parameter headers
+    // (count - 1), access protocol 0xFF (legacy).
     put32(table, 0, Signature);
     table[4] = 0x06;
     table[5] = 0x01;
-    table[6] = 0x01;
+    table[6] = fourByte ? 0x02 : 0x01;
     table[7] = 0xFF;
     // Parameter header 0: basic flash parameter table (ID 0xFF00), 1.6.
     table[8] = 0x00;
@@ -69,6 +72,14 @@ std::vector<std::uint8_t> SfdpTable::build(const SfdpDescription &d)
     table[18] = 0x01;
     table[19] = VendorTableWords;
     put32(table, 20, VendorTableOffset | 0x01000000u);
+    if (fourByte) {
+        // Parameter header 2: the 4-byte address instruction table, 1.0.
+        table[24] = FourByteTableId;
+        table[25] = 0x00;
+        table[26] = 0x01;
+        table[27] = FourByteTableWords;
+        put32(table, 28, FourByteTableOffset | 0xFF000000u);
+    }
 
     const std::size_t t = BasicTableOffset;
     std::uint32_t w1 = 0xFF800000u | (0x7u << 5) | (1u << 2); // unused bits set, >= 64-byte buffer
@@ -144,6 +155,31 @@ std::vector<std::uint8_t> SfdpTable::build(const SfdpDescription &d)
     put32(table, t + 60, w16);
     // Vendor table: supply voltage range 2.7 .. 3.6 V and the rest reserved.
     put32(table, VendorTableOffset, 0x36002700u);
+    if (fourByte) {
+        // Four-byte instructions: 13h and 0Ch reads, 3Ch and 6Ch with the
+        // output modes, 12h and 34h programs, erase types 1-3 as 21h, 5Ch,
+        // DCh (in the order of the basic table's erase types); the rest
+        // reserved (1).
+        std::uint32_t supported = 0x1u | 0x2u | 0x40u;
+        if (d.dualOutput)
+            supported |= 0x4u;
+        if (d.quadOutput)
+            supported |= 0x10u | 0x80u;
+        std::uint32_t opcodes = 0xFFFFFFFFu;
+        unsigned type = 0;
+        const auto eraseType = [&](bool present, std::uint8_t opcode) {
+            if (!present)
+                return;
+            supported |= 0x200u << type;
+            opcodes = (opcodes & ~(0xFFu << (8 * type))) | (std::uint32_t(opcode) << (8 * type));
+            ++type;
+        };
+        eraseType(d.erase4k, 0x21);
+        eraseType(d.erase32k, 0x5C);
+        eraseType(d.erase64k, 0xDC);
+        put32(table, FourByteTableOffset, 0xFFF00000u | supported);
+        put32(table, FourByteTableOffset + 4, opcodes);
+    }
     return table;
 }
 

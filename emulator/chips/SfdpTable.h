@@ -29,7 +29,8 @@ struct SfdpDescription
 
 // The SFDP area that Read SFDP (5Ah) returns, laid out as JESD216B: the SFDP
 // header, the parameter headers (the basic flash parameter table first, then
-// a vendor table), and the tables themselves. Bytes past the end read 0xFF.
+// a vendor table, then for parts with four-byte addressing the 4-byte address
+// instruction table), and the tables themselves. Bytes past the end read 0xFF.
 class SfdpTable
 {
 public:
@@ -38,6 +39,9 @@ public:
     static constexpr std::uint32_t BasicTableWords = 16;
     static constexpr std::uint32_t VendorTableOffset = 0x80;
     static constexpr std::uint32_t VendorTableWords = 4;
+    static constexpr std::uint32_t FourByteTableOffset = 0x90;
+    static constexpr std::uint32_t FourByteTableWords = 2;
+    static constexpr std::uint8_t FourByteTableId = 0x84; // ID LSB, MSB 0xFF
 
     static std::vector<std::uint8_t> build(const SfdpDescription &description);
 };

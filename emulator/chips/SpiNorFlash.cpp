@@ -40,6 +40,8 @@ enum : std::uint8_t {
     PageProgram4 = 0x12,
     Read4 = 0x13,
     ReadStatus3 = 0x15,
+    ReadBank = 0x16,
+    WriteBank = 0x17,
     Erase4k = 0x20,
     Erase4k4 = 0x21,
     WriteStatus2 = 0x31,
@@ -67,6 +69,8 @@ enum : std::uint8_t {
 
 constexpr std::uint8_t StatusBusy = 0x01;
 constexpr std::uint8_t StatusWriteEnabled = 0x02;
+constexpr std::uint8_t BankFourByte = 0x80;
+constexpr std::uint8_t BankAddress24 = 0x01;
 
 } // namespace
 
@@ -90,7 +94,9 @@ SpiNorFlash::SpiNorFlash(SpiNorConfig config, ImageFile &image, std::uint64_t ba
     const std::string problem = m_config.check();
     if (!problem.empty())
         throw std::invalid_argument(problem);
-    if (m_config.sfdp) {
+    if (m_config.sfdp && !m_config.sfdpArea.empty()) {
+        m_sfdp = m_config.sfdpArea;
+    } else if (m_config.sfdp) {
         SfdpDescription d;
         d.sizeBytes = m_config.size;
         d.manufacturer = m_config.id[0];
@@ -181,6 +187,8 @@ bool SpiNorFlash::phase(std::uint8_t opcode, Phase &p) const
         return m_config.sfdp;
     case Enter4Byte:
     case Exit4Byte:
+    case ReadBank:
+    case WriteBank:
         p = {1, SpiLines::Single};
         return four;
     case WriteStatus:
@@ -216,7 +224,7 @@ std::unique_ptr<SpiOutput> SpiNorFlash::output(std::span<const std::uint8_t> hea
     case FastRead:
     case DualRead:
     case QuadRead:
-        return std::make_unique<ArrayOutput>(*this, address(header, 1, m_addressBytes));
+        return std::make_unique<ArrayOutput>(*this, modeAddress(header));
     case Read4:
     case FastRead4:
     case DualRead4:
@@ -232,9 +240,19 @@ std::unique_ptr<SpiOutput> SpiNorFlash::output(std::span<const std::uint8_t> hea
         return std::make_unique<ConstantOutput>(0x00);
     case ReadId:
         return std::make_unique<RepeatingOutput>(m_config.id);
+    case ReadBank:
+        return std::make_unique<ConstantOutput>(m_bankRegister);
     default:
         return std::make_unique<ConstantOutput>(); // a write command read back: nothing driven
     }
+}
+
+std::uint64_t SpiNorFlash::modeAddress(std::span<const std::uint8_t> header) const
+{
+    if (m_addressBytes == 4)
+        return address(header, 1, 4);
+    const std::uint64_t bank = (m_bankRegister & BankAddress24) ? std::uint64_t(1) << 24 : 0;
+    return bank | address(header, 1, 3);
 }
 
 bool SpiNorFlash::isProtected(std::uint64_t address, std::uint64_t length) const
@@ -295,9 +313,18 @@ void SpiNorFlash::input(std::span<const std::uint8_t> header, std::span<const st
         return;
     case Enter4Byte:
         m_addressBytes = 4;
+        m_bankRegister |= BankFourByte;
         return;
     case Exit4Byte:
         m_addressBytes = 3;
+        m_bankRegister &= static_cast<std::uint8_t>(~BankFourByte);
+        return;
+    case WriteBank:
+        // Volatile, no write enable needed.
+        if (!data.empty()) {
+            m_bankRegister = data[0] & (BankFourByte | BankAddress24);
+            m_addressBytes = (m_bankRegister & BankFourByte) ? 4 : 3;
+        }
         return;
     case ResetEnable:
         m_resetEnabled = true;
@@ -305,6 +332,7 @@ void SpiNorFlash::input(std::span<const std::uint8_t> header, std::span<const st
     case ResetDevice:
         if (resetEnabled) {
             m_addressBytes = 3;
+            m_bankRegister = 0;
             m_writeEnabled = false;
         }
         return;
@@ -323,7 +351,6 @@ void SpiNorFlash::input(std::span<const std::uint8_t> header, std::span<const st
     m_writeEnabled = false;
     if (!enabled)
         return;
-    const unsigned a = m_addressBytes;
     switch (opcode) {
     case WriteStatus:
         if (!data.empty()) {
@@ -342,21 +369,21 @@ void SpiNorFlash::input(std::span<const std::uint8_t> header, std::span<const st
     case PageProgram:
     case DualProgram:
     case QuadProgram:
-        program(address(header, 1, a), data, now);
+        program(modeAddress(header), data, now);
         return;
     case PageProgram4:
     case QuadProgram4:
         program(address(header, 1, 4), data, now);
         return;
     case Erase4k:
-        erase(address(header, 1, a), 4096, m_config.erase4kTime, now);
+        erase(modeAddress(header), 4096, m_config.erase4kTime, now);
         return;
     case Erase32k:
-        erase(address(header, 1, a), std::min<std::uint64_t>(32768, m_config.size),
+        erase(modeAddress(header), std::min<std::uint64_t>(32768, m_config.size),
               m_config.erase32kTime, now);
         return;
     case Erase64k:
-        erase(address(header, 1, a), std::min<std::uint64_t>(65536, m_config.size),
+        erase(modeAddress(header), std::min<std::uint64_t>(65536, m_config.size),
               m_config.erase64kTime, now);
         return;
     case Erase4k4:

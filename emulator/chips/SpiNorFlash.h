@@ -14,6 +14,9 @@ struct SpiNorConfig
     std::uint64_t size = 8 * 1024 * 1024;
     std::uint32_t pageSize = 256;
     bool sfdp = true;
+    // A real chip's SFDP area, read from a file (`sfdp_file`): Read SFDP
+    // answers it in place of the generated table, 0xFF past its end.
+    std::vector<std::uint8_t> sfdpArea;
     bool dual = true; // 1-1-2 read (3Bh) and program (A2h)
     bool quad = true; // 1-1-4 read (6Bh) and program (32h)
     // Power-up value of status register 1 (its block-protect bits).
@@ -26,8 +29,10 @@ struct SpiNorConfig
     Nanos chipEraseTime = 20000 * Millisecond;
     Nanos statusWriteTime = 10 * Millisecond;
 
-    // Parts above 16 MiB start in three-byte mode and take B7h/E9h and the
-    // four-byte opcodes (13h, 0Ch, 3Ch, 6Ch, 12h, 34h, 21h, 5Ch, DCh).
+    // Parts above 16 MiB start in three-byte mode and take B7h/E9h, the bank
+    // register (16h read, 17h write: bit 7 four-byte mode, bit 0 address bit
+    // 24 of three-byte commands) and the four-byte opcodes (13h, 0Ch, 3Ch,
+    // 6Ch, 12h, 34h, 21h, 5Ch, DCh).
     bool fourByteCapable() const { return size > 16 * 1024 * 1024; }
     std::string check() const;
 };
@@ -61,6 +66,8 @@ protected:
                Nanos now) override;
 
 private:
+    // A three- or four-byte address as the current mode takes it.
+    std::uint64_t modeAddress(std::span<const std::uint8_t> header) const;
     bool isProtected(std::uint64_t address, std::uint64_t length) const;
     void program(std::uint64_t address, std::span<const std::uint8_t> data, Nanos now);
     void erase(std::uint64_t address, std::uint64_t length, Nanos time, Nanos now);
@@ -70,6 +77,7 @@ private:
     std::uint64_t m_base;
     std::vector<std::uint8_t> m_sfdp; // empty without SFDP
     unsigned m_addressBytes = 3;
+    std::uint8_t m_bankRegister = 0;
     std::uint8_t m_status1 = 0; // without the busy and write-enable bits
     std::uint8_t m_status2 = 0;
     bool m_writeEnabled = false;

@@ -67,6 +67,27 @@ std::vector<std::uint8_t> parameterPageFile(const Entry &e, const std::string &f
     return page;
 }
 
+// A real chip's SFDP area: the file's bytes from SFDP address 0, 1 to
+// 65536 of them.
+std::vector<std::uint8_t> sfdpFile(const Entry &e, const std::string &folder)
+{
+    constexpr std::size_t MaxBytes = 65536;
+    const std::string path = inFolder(e.value, folder);
+    std::ifstream in(path, std::ios::binary);
+    if (e.value.empty() || !in)
+        throw ConfigError("cannot read the SFDP file \"" + path + "\"", e.line);
+    std::vector<std::uint8_t> area(MaxBytes + 1);
+    in.read(reinterpret_cast<char *>(area.data()), static_cast<std::streamsize>(area.size()));
+    if (in.bad())
+        throw ConfigError("cannot read the SFDP file \"" + path + "\"", e.line);
+    area.resize(static_cast<std::size_t>(in.gcount()));
+    if (area.empty() || area.size() > MaxBytes)
+        throw ConfigError("the SFDP file \"" + path + "\" must hold 1 to " +
+                              std::to_string(MaxBytes) + " bytes",
+                          e.line);
+    return area;
+}
+
 std::uint32_t u32(const Entry &e)
 {
     return static_cast<std::uint32_t>(config::number(e.value, e.line, UINT32_MAX));
@@ -201,38 +222,44 @@ bool readNandKey(const Entry &e, chips::NandChipConfig &n, const std::string &fo
     return true;
 }
 
-bool readNorKey(const Entry &e, chips::SpiNorConfig &n)
+bool readNorKey(const Entry &e, chips::SpiNorConfig &n, const std::string &folder)
 {
-    if (e.key == "id")
+    if (e.key == "id") {
         n.id = config::bytes(e.value, e.line);
-    else if (e.key == "size")
+    } else if (e.key == "size") {
         n.size = config::size(e.value, e.line);
-    else if (e.key == "page_size")
+    } else if (e.key == "page_size") {
         n.pageSize = static_cast<std::uint32_t>(config::size(e.value, e.line));
-    else if (e.key == "sfdp")
+    } else if (e.key == "sfdp") {
         n.sfdp = config::boolean(e.value, e.line);
-    else if (e.key == "dual")
+        if (!n.sfdp)
+            n.sfdpArea.clear();
+    } else if (e.key == "sfdp_file") {
+        n.sfdpArea = sfdpFile(e, folder);
+        n.sfdp = true;
+    } else if (e.key == "dual") {
         n.dual = config::boolean(e.value, e.line);
-    else if (e.key == "quad")
+    } else if (e.key == "quad") {
         n.quad = config::boolean(e.value, e.line);
-    else if (e.key == "status1")
+    } else if (e.key == "status1") {
         n.status1 = static_cast<std::uint8_t>(config::number(e.value, e.line, 0xFF));
-    else if (e.key == "status2")
+    } else if (e.key == "status2") {
         n.status2 = static_cast<std::uint8_t>(config::number(e.value, e.line, 0xFF));
-    else if (e.key == "program_us")
+    } else if (e.key == "program_us") {
         n.pageProgramTime = config::number(e.value, e.line, 10000000) * Us;
-    else if (e.key == "erase_4k_ms")
+    } else if (e.key == "erase_4k_ms") {
         n.erase4kTime = config::number(e.value, e.line, 1000000) * Ms;
-    else if (e.key == "erase_32k_ms")
+    } else if (e.key == "erase_32k_ms") {
         n.erase32kTime = config::number(e.value, e.line, 1000000) * Ms;
-    else if (e.key == "erase_64k_ms")
+    } else if (e.key == "erase_64k_ms") {
         n.erase64kTime = config::number(e.value, e.line, 1000000) * Ms;
-    else if (e.key == "chip_erase_ms")
+    } else if (e.key == "chip_erase_ms") {
         n.chipEraseTime = config::number(e.value, e.line, 10000000) * Ms;
-    else if (e.key == "status_write_ms")
+    } else if (e.key == "status_write_ms") {
         n.statusWriteTime = config::number(e.value, e.line, 1000000) * Ms;
-    else
+    } else {
         return false;
+    }
     return true;
 }
 
@@ -344,7 +371,7 @@ void readChip(const IniFile &ini, const std::string &folder, EmulatorConfig &c, 
                 }
                 break;
             case ChipFamily::SpiNor:
-                known = readNorKey(e, b.nor);
+                known = readNorKey(e, b.nor, folder);
                 break;
             case ChipFamily::DataFlash:
                 known = readDataFlashKey(e, b.dataFlash);
@@ -404,6 +431,22 @@ void readChip(const IniFile &ini, const std::string &folder, EmulatorConfig &c, 
                                  : AdapterKind::Nand;
 }
 
+// The unit belongs to the chip in its socket: a serial chip sits on the SPI
+// unit, so it identifies as one (the program then checks for the SPI
+// adapter); an empty socket goes with its adapter. A profile may name the
+// word itself (a NAND chip on an SPI adapter stays on the NAND unit).
+void identifyByChip(EmulatorConfig &c, bool identificationGiven)
+{
+    if (identificationGiven)
+        return;
+    const ChipFamily family = c.board.family;
+    const bool spiUnit = family == ChipFamily::SpiNor || family == ChipFamily::DataFlash ||
+                         family == ChipFamily::Eeprom ||
+                         (family == ChipFamily::None && c.firmware.adapter == AdapterKind::Spi);
+    c.firmware.identification =
+        spiUnit ? FirmwareSettings::SpiIdentification : FirmwareSettings::NandIdentification;
+}
+
 } // namespace
 
 EmulatorConfig ConfigReader::read(std::string_view text, const std::string &folder)
@@ -417,14 +460,18 @@ EmulatorConfig ConfigReader::read(std::string_view text, const std::string &fold
     }
     EmulatorConfig c;
     bool adapterGiven = false;
+    bool identificationGiven = false;
     if (const Section *s = ini.section("programmer")) {
         readProgrammer(*s, c);
-        for (const Entry &e : s->entries)
+        for (const Entry &e : s->entries) {
             adapterGiven = adapterGiven || e.key == "adapter";
+            identificationGiven = identificationGiven || e.key == "identification";
+        }
     }
     if (const Section *s = ini.section("faults"))
         readFaults(*s, c);
     readChip(ini, folder, c, adapterGiven);
+    identifyByChip(c, identificationGiven);
     return c;
 }
 

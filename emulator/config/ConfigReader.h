@@ -15,7 +15,9 @@ namespace kvemu {
 //                 firmware = none | NAND image 1 | ... | SPI image 4 (runs at start);
 //                 adapter = nand | spi | none (default: the chip family's);
 //                 board = 1 | 2 (the NAND image that fits the adapter board);
-//                 identification = word;  timing = instant | realistic;
+//                 identification = word (default: the SPI unit's 0x4B560200 with a
+//                 serial chip, or an empty socket on an SPI adapter; else the NAND
+//                 unit's 0x4B560100);  timing = instant | realistic;
 //                 high_speed_rate, full_speed_rate (bytes/s);  reenumeration_ms
 //   [faults]      unplug_after_bytes;  replug_ms;  fail_download (N-th RAM write);
 //                 fail_read (N-th bulk read)
@@ -30,7 +32,9 @@ namespace kvemu {
 //                 onfi = no drops it), manufacturer, model, bad_blocks,
 //                 erase_fail_blocks, program_fail_blocks, flip_seed, flip_rate,
 //                 read_us, program_us, erase_us
-//     spi:        size, page_size, sfdp, dual, quad, status1, status2, program_us,
+//     spi:        size, page_size, sfdp, sfdp_file (a real chip's SFDP area, relative
+//                 to the profile's folder, 1 to 65536 bytes; 0xFF past its end),
+//                 dual, quad, status1, status2, program_us,
 //                 erase_4k_ms, erase_32k_ms, erase_64k_ms, chip_erase_ms, status_write_ms
 //     dataflash:  pages, page_size (264/528/1056, or 256/512/1024 for power-of-two
 //                 mode), pages_per_block, pages_per_sector, program_ms,

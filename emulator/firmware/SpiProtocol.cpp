@@ -36,7 +36,7 @@ SpiLines linesOf(std::uint8_t mode, std::uint8_t code)
     case 2:
         return SpiLines::Quad;
     default:
-        throw ProtocolError("line mode " + std::to_string(mode) + " in " + hexByte(code));
+        throw ProtocolError(hexByte(code) + " with line mode " + std::to_string(mode));
     }
 }
 
@@ -158,6 +158,8 @@ void SpiProtocol::read(std::span<const std::uint8_t> packet)
     const unsigned count = addressCount(packet, 2);
     const std::uint32_t bytes = le32(packet, 7);
     const SpiLines lines = linesOf(packet[15], packet[0]);
+    if (bytes == 0)
+        throw ProtocolError("0x27 for 0 bytes");
     std::vector<std::uint8_t> header{packet[1]};
     header.insert(header.end(), packet.begin() + 3, packet.begin() + 3 + count);
     if (lines != SpiLines::Single)
@@ -185,41 +187,60 @@ void SpiProtocol::erase(std::span<const std::uint8_t> packet)
     m_context.answers.push({status, static_cast<std::uint8_t>(ready ? 0 : 1)});
 }
 
-void SpiProtocol::program(std::span<const std::uint8_t> packet)
+std::uint32_t SpiProtocol::programPageSize(std::span<const std::uint8_t> packet) const
 {
-    requireLength(packet, 20);
-    m_addressBytes = addressCount(packet, 2);
-    m_address = addressIn(packet, 3, m_addressBytes);
-    m_pagesLeft = decodePageCount(packet[10], packet[11]);
-    m_pollOpcode = packet[16];
-    m_pollMask = packet[17];
-    m_pollReady = packet[18];
-    std::uint32_t pageSize = 256;
     if (m_image == 3) {
-        // DataFlash: page program through buffer 1 with built-in erase.
+        // DataFlash: byte 1 names the page size by its low byte.
         switch (packet[1]) {
         case 0x10:
-            pageSize = 528;
-            break;
+            return 528;
         case 0x00:
-            pageSize = 512;
-            break;
+            return 512;
         case 0x08:
-            pageSize = 264;
-            break;
+            return 264;
         case 0x20:
-            pageSize = 1056;
-            break;
+            return 1056;
         default:
             throw ProtocolError("0x1c with DataFlash page size byte " + hexByte(packet[1]));
         }
+    }
+    if (m_image == 4)
+        return packet[15] == 0 ? 256 : packet[15];
+    return 256;
+}
+
+void SpiProtocol::program(std::span<const std::uint8_t> packet)
+{
+    requireLength(packet, 20);
+    const std::uint32_t pageSize = programPageSize(packet);
+    m_pagesLeft = decodePageCount(packet[10], packet[11]);
+    if (m_pagesLeft == 0)
+        throw ProtocolError("0x1c for 0 pages");
+    m_page.assign(pageSize, 0xFF);
+    m_pageFill = 0;
+    m_expected = std::uint64_t(m_pagesLeft) * pageSize;
+    m_discard = false;
+    try {
+        m_addressBytes = addressCount(packet, 2);
+        if (m_image != 3 && m_image != 4)
+            m_lines = linesOf(packet[15], packet[0]);
+    } catch (const ProtocolError &) {
+        // The data still comes: it is taken and dropped, its pages failed.
+        m_discard = true;
+        throw;
+    }
+    m_address = addressIn(packet, 3, m_addressBytes);
+    m_pollOpcode = packet[16];
+    m_pollMask = packet[17];
+    m_pollReady = packet[18];
+    if (m_image == 3) {
+        // DataFlash: page program through buffer 1 with built-in erase.
         m_opcode = DataFlashProgram;
         m_writeEnable = false;
         m_lines = SpiLines::Single;
         // 264/528/1056-byte pages sit at the next power of two in the address.
         m_addressStep = (pageSize % 33 == 0) ? pageSize / 33 * 64 : pageSize;
     } else if (m_image == 4) {
-        pageSize = packet[15] == 0 ? 256 : packet[15];
         m_opcode = packet[1];
         m_writeEnable = true;
         m_lines = SpiLines::Single;
@@ -229,12 +250,8 @@ void SpiProtocol::program(std::span<const std::uint8_t> packet)
     } else {
         m_opcode = packet[1];
         m_writeEnable = true;
-        m_lines = linesOf(packet[15], packet[0]);
         m_addressStep = pageSize;
     }
-    m_page.assign(pageSize, 0xFF);
-    m_pageFill = 0;
-    m_expected = std::uint64_t(m_pagesLeft) * pageSize;
 }
 
 void SpiProtocol::programPage()
@@ -265,8 +282,15 @@ void SpiProtocol::data(std::span<const std::uint8_t> bytes)
         std::memcpy(m_page.data() + m_pageFill, bytes.data(), n);
         m_pageFill += n;
         bytes = bytes.subspan(n);
-        if (m_pageFill == m_page.size())
+        if (m_pageFill != m_page.size())
+            continue;
+        if (m_discard) {
+            ++m_failedPages;
+            --m_pagesLeft;
+            m_pageFill = 0;
+        } else {
             programPage();
+        }
     }
 }
 

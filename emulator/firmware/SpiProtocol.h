@@ -36,6 +36,13 @@ namespace kvemu {
 //   0x34 start-up commands: byte 2 entries of (a byte sent alone first
 //        unless 0, the opcode, n, n data bytes)
 //   0x36 (chip enable) is taken and has no effect on a serial chip
+//
+// Refused with a ProtocolError (an ERROR line, no answer): packets shorter
+// than their layout, 0 or more than 4 address bytes, a line mode above 2, a
+// read of 0 bytes, a program of 0 pages or with an unknown DataFlash page
+// size byte, 0x31 without an opcode, 0x34 entries that run past the packet.
+// A refused 0x1C whose page count and size can be read still takes the data
+// it announced, programs none of it and counts its pages as failed.
 class SpiProtocol : public FamilyProtocol
 {
 public:
@@ -58,6 +65,7 @@ private:
     void read(std::span<const std::uint8_t> packet);
     void erase(std::span<const std::uint8_t> packet);
     void program(std::span<const std::uint8_t> packet);
+    std::uint32_t programPageSize(std::span<const std::uint8_t> packet) const;
     void transfer(std::span<const std::uint8_t> packet);
     void startUp(std::span<const std::uint8_t> packet);
     void programPage();
@@ -76,6 +84,8 @@ private:
     std::uint32_t m_pagesLeft = 0;
     std::vector<std::uint8_t> m_page;
     std::size_t m_pageFill = 0;
+    // A refused program: its data is taken and dropped.
+    bool m_discard = false;
 };
 
 } // namespace kvemu

@@ -39,8 +39,12 @@ struct Rig
 {
     explicit Rig(const std::string &profile, const char *imageName = "NAND image 1",
                  kvemu::LinkSpeed speed = kvemu::LinkSpeed::High)
+        : Rig(kvemu::ConfigReader::read(profile), imageName, speed)
+    {}
+
+    Rig(const kvemu::EmulatorConfig &config, const char *imageName,
+        kvemu::LinkSpeed speed = kvemu::LinkSpeed::High)
     {
-        const kvemu::EmulatorConfig config = kvemu::ConfigReader::read(profile);
         firmware = std::make_shared<kvemu::ProgrammerFirmware>(
             config.firmware, std::make_unique<kvemu::ChipBoard>(config.board));
         firmware->onStart(image(imageName), speed);

@@ -18,10 +18,10 @@ using namespace kvemu;
 namespace {
 
 // The ConfigError a profile text gives, or "" when it reads.
-QString errorOf(const std::string &text)
+QString errorOf(const std::string &text, const QString &folder = {})
 {
     try {
-        ConfigReader::read(text);
+        ConfigReader::read(text, folder.toStdString());
     } catch (const ConfigError &e) {
         return QString::fromStdString(e.what());
     }
@@ -47,6 +47,9 @@ private slots:
     void shippedProfilesBuild();
     void nandProfilesMatchTheCatalogue_data();
     void nandProfilesMatchTheCatalogue();
+    void identificationFollowsTheChip_data();
+    void identificationFollowsTheChip();
+    void emptySfdpFileIsAnError();
 };
 
 void TestEmulatorConfig::iniSyntax()
@@ -251,6 +254,12 @@ void TestEmulatorConfig::errorsNameTheLine_data()
                                 << "line 2: timing must be";
     QTest::newRow("bad rate") << "[programmer]\nhigh_speed_rate = -4\n"
                               << "line 2: \"-4\" is not a rate";
+    QTest::newRow("missing SFDP file")
+        << "[chip]\nfamily = spi\nid = EF 40 17\nsfdp_file = /nonexistent/chip.sfdp\n"
+        << "line 4: cannot read the SFDP file \"/nonexistent/chip.sfdp\"";
+    QTest::newRow("SFDP file of a DataFlash")
+        << "[chip]\nfamily = dataflash\nid = 1F 26\nsfdp_file = x\n"
+        << "line 4: unknown key \"sfdp_file\" in [chip] of family dataflash";
     QTest::newRow("no id") << "[chip]\nfamily = spi\nsize = 8M\n"
                            << "line 1: [chip] needs the chip's id";
     QTest::newRow("NAND without id") << "[chip]\nfamily = nand\nblocks = 8\n"
@@ -417,6 +426,59 @@ void TestEmulatorConfig::nandProfilesMatchTheCatalogue()
         QCOMPARE(unsigned(page[254] | (page[255] << 8)),
                  unsigned(chips::OnfiParameterPage::crc16(
                      std::span<const std::uint8_t>(page.data(), 254))));
+}
+
+void TestEmulatorConfig::identificationFollowsTheChip_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<quint32>("word");
+    QTest::addColumn<int>("adapter");
+    const quint32 nandUnit = FirmwareSettings::NandIdentification;
+    const quint32 spiUnit = FirmwareSettings::SpiIdentification;
+    QTest::newRow("empty socket") << "" << nandUnit << int(AdapterKind::Nand);
+    QTest::newRow("NAND") << "[chip]\nfamily = nand\nid = EC F1\n"
+                          << nandUnit << int(AdapterKind::Nand);
+    QTest::newRow("SPI NOR") << "[chip]\nfamily = spi\nid = EF 40 17\n"
+                             << spiUnit << int(AdapterKind::Spi);
+    QTest::newRow("DataFlash") << "[chip]\nfamily = dataflash\nid = 1F 26 00\n"
+                               << spiUnit << int(AdapterKind::Spi);
+    QTest::newRow("EEPROM") << "[chip]\nfamily = eeprom\n" << spiUnit << int(AdapterKind::Spi);
+    QTest::newRow("empty socket, SPI adapter")
+        << "[programmer]\nadapter = spi\n[chip]\nfamily = none\n"
+        << spiUnit << int(AdapterKind::Spi);
+    // The wrong adapter on the NAND unit: the program reports it.
+    QTest::newRow("NAND on an SPI adapter")
+        << "[programmer]\nadapter = spi\n[chip]\nfamily = nand\nid = EC F1\n"
+        << nandUnit << int(AdapterKind::Spi);
+    QTest::newRow("SPI NOR without adapter")
+        << "[programmer]\nadapter = none\n[chip]\nfamily = spi\nid = EF 40 17\n"
+        << spiUnit << int(AdapterKind::None);
+    QTest::newRow("named word wins")
+        << "[programmer]\nidentification = 0x4B560100\n[chip]\nfamily = spi\nid = EF 40 17\n"
+        << nandUnit << int(AdapterKind::Spi);
+}
+
+void TestEmulatorConfig::identificationFollowsTheChip()
+{
+    QFETCH(QString, text);
+    QFETCH(quint32, word);
+    QFETCH(int, adapter);
+    const EmulatorConfig c = ConfigReader::read(text.toStdString());
+    QCOMPARE(c.firmware.identification, word);
+    QCOMPARE(int(c.firmware.adapter), adapter);
+}
+
+void TestEmulatorConfig::emptySfdpFileIsAnError()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile empty(dir.filePath("empty.sfdp"));
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    const QString got =
+        errorOf("[chip]\nfamily = spi\nid = EF 40 17\nsfdp_file = empty.sfdp\n", dir.path());
+    QVERIFY2(got.contains("line 4: the SFDP file") && got.contains("must hold 1 to 65536 bytes"),
+             qPrintable(got));
 }
 
 KORVANE_TEST_MAIN_WITH(QCoreApplication, TestEmulatorConfig)

@@ -136,6 +136,9 @@ private slots:
     void norIgnoresCommandsWhileBusy();
     void norBlockProtection();
     void norFourByteAddressing();
+    void norBankRegisterSelectsTheAddressMode_data();
+    void norBankRegisterSelectsTheAddressMode();
+    void norFourByteTableErasesWhatItSays();
     void norUnknownOpcodeReadsFF();
     // SFDP
     void sfdpParsesByJesd216_data();
@@ -320,6 +323,67 @@ void TestSpiChips::norFourByteAddressing()
     QCOMPARE(small.get({0x13, 0, 0, 0, 0}, 1), Bytes(1, 0xFF));
 }
 
+void TestSpiChips::norBankRegisterSelectsTheAddressMode_data()
+{
+    QTest::addColumn<int>("bank");
+    QTest::addColumn<int>("addressBytes");
+    QTest::addColumn<int>("readBack");
+    QTest::newRow("17h 80h: four-byte mode") << 0x80 << 4 << 0x80;
+    QTest::newRow("17h 01h: upper 16 MiB") << 0x01 << 3 << 0x01;
+    QTest::newRow("17h 00h") << 0x00 << 3 << 0x00;
+}
+
+void TestSpiChips::norBankRegisterSelectsTheAddressMode()
+{
+    QFETCH(int, bank);
+    QFETCH(int, addressBytes);
+    QFETCH(int, readBack);
+    SpiNorConfig c = nor8m();
+    c.size = 32 * 1024 * 1024;
+    NorRig rig(c);
+    rig.send({0x06});
+    rig.send({0x12, 0x01, 0x00, 0x00, 0x10}, {0xA5});
+    rig.send({0x17}, {std::uint8_t(bank)}); // no write enable needed
+    QCOMPARE(rig.chip.addressBytes(), unsigned(addressBytes));
+    QCOMPARE(rig.get({0x16}, 1), Bytes(1, std::uint8_t(readBack)));
+    const Bytes header =
+        addressBytes == 4 ? Bytes{0x03, 0x01, 0x00, 0x00, 0x10} : Bytes{0x03, 0x00, 0x00, 0x10};
+    QCOMPARE(rig.get(header, 1), Bytes(1, bank == 0 ? 0xFF : 0xA5));
+    // A soft reset leaves the bank register and three-byte mode.
+    rig.send({0x66});
+    rig.send({0x99});
+    QCOMPARE(rig.get({0x16}, 1), Bytes(1, 0x00));
+    QCOMPARE(rig.chip.addressBytes(), 3u);
+}
+
+void TestSpiChips::norFourByteTableErasesWhatItSays()
+{
+    SpiNorConfig c = nor8m();
+    c.size = 32 * 1024 * 1024;
+    NorRig rig(c);
+    const Bytes &sfdp = rig.chip.sfdpArea();
+    const std::size_t at = sfdp[28] | (sfdp[29] << 8) | (sfdp[30] << 16);
+    std::vector<std::uint32_t> w;
+    QVERIFY(findBasicTable(sfdp, w));
+    const std::uint32_t types[3] = {w[7] & 0xFFFF, w[7] >> 16, w[8] & 0xFFFF};
+    for (std::size_t t = 0; t < 3; ++t) {
+        const std::uint32_t size = 1u << (types[t] & 0xFF);
+        const std::uint8_t opcode = sfdp[at + 4 + t];
+        const std::uint32_t base = 0x01800000; // above 16 MiB, in three-byte mode
+        for (std::uint32_t a = base; a < base + 2 * size; a += 256) {
+            rig.send({0x06});
+            rig.send({0x12, std::uint8_t(a >> 24), std::uint8_t(a >> 16), std::uint8_t(a >> 8), 0},
+                     Bytes(256, 0));
+        }
+        rig.send({0x06});
+        const std::uint32_t a = base + size;
+        rig.send({opcode, std::uint8_t(a >> 24), std::uint8_t(a >> 16), std::uint8_t(a >> 8), 0});
+        QCOMPARE(slice(rig.chip, a - 1, 2), (Bytes{0x00, 0xFF}));
+        QCOMPARE(slice(rig.chip, a + size - 1, 1), Bytes(1, 0xFF));
+        QCOMPARE(slice(rig.chip, a - size, 1), Bytes(1, 0x00));
+    }
+}
+
 void TestSpiChips::norUnknownOpcodeReadsFF()
 {
     NorRig rig;
@@ -363,10 +427,24 @@ void TestSpiChips::sfdpParsesByJesd216()
     // Erase types 1..4 in words 8 and 9: 4K/20h, 32K/52h, 64K/D8h, none.
     QCOMPARE(w[7], (12u | 0x20u << 8) | ((15u | 0x52u << 8) << 16));
     QCOMPARE(w[8], 16u | 0xD8u << 8);
-    // The vendor table's header follows, pointing inside the area.
-    QCOMPARE(sfdp[6], std::uint8_t(1));
+    // The vendor table's header follows, pointing inside the area; parts
+    // with four-byte addressing add the 4-byte address instruction table.
+    QCOMPARE(sfdp[6], std::uint8_t(addressField ? 2 : 1));
     QCOMPARE(sfdp[16], std::uint8_t(0xEF));
     QVERIFY((sfdp[20] | (sfdp[21] << 8)) + 4u * sfdp[19] <= sfdp.size());
+    if (addressField) {
+        QCOMPARE(sfdp[24], std::uint8_t(0x84));
+        QCOMPARE(sfdp[31], std::uint8_t(0xFF));
+        const std::size_t at = sfdp[28] | (sfdp[29] << 8) | (sfdp[30] << 16);
+        QCOMPARE(sfdp[27], std::uint8_t(2));
+        QVERIFY(at + 8 <= sfdp.size());
+        // 13h, 0Ch, 3Ch, 6Ch, 12h, 34h and erase types 1-3 as 21h, 5Ch, DCh.
+        QCOMPARE(sfdp[at] & 0xD7, 0xD7);
+        QCOMPARE(sfdp[at + 1] & 0x1E, 0x0E);
+        QCOMPARE(
+            Bytes(sfdp.begin() + std::ptrdiff_t(at) + 4, sfdp.begin() + std::ptrdiff_t(at) + 8),
+            (Bytes{0x21, 0x5C, 0xDC, 0xFF}));
+    }
 }
 
 void TestSpiChips::sfdpReadThroughTheChip()

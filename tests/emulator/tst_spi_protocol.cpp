@@ -2,6 +2,8 @@
 #include "TestHome.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kvemu;
@@ -102,6 +104,12 @@ private slots:
     void startUpCommandsGoToTheChip();
     void malformedPackets_data();
     void malformedPackets();
+    void fourByteAddressesAbove16MiB_data();
+    void fourByteAddressesAbove16MiB();
+    void refusedProgramTakesItsData();
+    void dataFlashSectorZeroPair_data();
+    void dataFlashSectorZeroPair();
+    void sfdpFromAFile();
 };
 
 void TestSpiProtocol::jedecId()
@@ -381,6 +389,16 @@ void TestSpiProtocol::malformedPackets_data()
                               << "short packet 0x29";
     QTest::newRow("short erase") << b(packet({0x1B, 0x06, 0xD8, 3}, 12)) << "SPI image 0"
                                  << "short packet 0x1b";
+    QTest::newRow("read of 0 bytes") << b(readCommand(0x03, 0, 0, 0)) << "SPI image 0"
+                                     << "0x27 for 0 bytes";
+    QTest::newRow("program of 0 pages") << b(programCommand(0x02, 0, 0, 0, 0)) << "SPI image 0"
+                                        << "0x1c for 0 pages";
+    QTest::newRow("erase with no address bytes")
+        << b(packet({0x1B, 0x06, 0xD8, 0}, 20)) << "SPI image 0"
+        << "0x1b with 0 address bytes";
+    QTest::newRow("start-up packet cut short")
+        << b(packet({0x34, 0x9F, 1, 0x06, 0xB7}, 5)) << "SPI image 0"
+        << "entry 1 runs past";
 }
 
 void TestSpiProtocol::malformedPackets()
@@ -395,6 +413,168 @@ void TestSpiProtocol::malformedPackets()
     QCOMPARE(rig.firmware->expectedProgramData(), std::uint64_t(0));
     rig.send(packet({0x29, 0x9F}, 10));
     QCOMPARE(rig.answer(3), (Bytes{0xEF, 0x40, 0x17}));
+}
+
+namespace {
+
+const char *const Nor32M = R"(
+[chip]
+family = spi
+id = EF 40 19
+size = 32M
+)";
+
+Bytes eraseCommand4(int opcode, std::uint32_t address)
+{
+    return packet({0x1B, 0x06, opcode, 4, int(address >> 24), int((address >> 16) & 0xFF),
+                   int((address >> 8) & 0xFF), int(address & 0xFF), 0x05, 0x01, 0x00},
+                  20);
+}
+
+} // namespace
+
+void TestSpiProtocol::fourByteAddressesAbove16MiB_data()
+{
+    // The start-up packet as the engine builds it from a record's Init
+    // entries (each entry after 06h), and the opcodes of read, program and
+    // erase; `lands`: the data reaches the address above 16 MiB.
+    QTest::addColumn<QByteArray>("startUp");
+    QTest::addColumn<int>("readOpcode");
+    QTest::addColumn<int>("programOpcode");
+    QTest::addColumn<int>("eraseOpcode");
+    QTest::addColumn<bool>("lands");
+    const auto b = [](const Bytes &p) {
+        return QByteArray(reinterpret_cast<const char *>(p.data()), qsizetype(p.size()));
+    };
+    QTest::newRow("Init B700") << b(packet({0x34, 0x9F, 1, 0x06, 0xB7, 0}, 64)) << 0x03 << 0x02
+                               << 0xD8 << true;
+    QTest::newRow("Init 0600B700") << b(packet({0x34, 0x9F, 2, 0x06, 0x06, 0, 0x06, 0xB7, 0}, 64))
+                                   << 0x03 << 0x02 << 0xD8 << true;
+    QTest::newRow("Init 170180") << b(packet({0x34, 0x9F, 1, 0x06, 0x17, 1, 0x80}, 64)) << 0x03
+                                 << 0x02 << 0xD8 << true;
+    QTest::newRow("B700, fast read")
+        << b(packet({0x34, 0x9F, 1, 0x06, 0xB7, 0}, 64)) << 0x0B << 0x02 << 0xD8 << true;
+    QTest::newRow("four-byte instructions") << QByteArray() << 0x13 << 0x12 << 0xDC << true;
+    QTest::newRow("four-byte fast read") << QByteArray() << 0x0C << 0x12 << 0xDC << true;
+    QTest::newRow("three-byte mode left on") << QByteArray() << 0x03 << 0x02 << 0xD8 << false;
+}
+
+void TestSpiProtocol::fourByteAddressesAbove16MiB()
+{
+    QFETCH(QByteArray, startUp);
+    QFETCH(int, readOpcode);
+    QFETCH(int, programOpcode);
+    QFETCH(int, eraseOpcode);
+    QFETCH(bool, lands);
+    Rig rig(Nor32M, "SPI image 0");
+    if (!startUp.isEmpty())
+        rig.send(Bytes(startUp.begin(), startUp.end()));
+    constexpr std::uint32_t High = 0x01FF0000;
+    // Two 256-byte pages, as the engine counts 512 bytes.
+    rig.send(programCommand(programOpcode, High, 2, 1, 0, 0x05, 0x01, 0x00, 4));
+    const Bytes data = ramp(512, 7);
+    rig.send(data);
+    rig.send(packet({0x32}, 1));
+    QCOMPARE(rig.answer(2), (Bytes{'D', 0}));
+    // Nothing lands in the lower half at the address without bit 24.
+    QCOMPARE(rig.chip(0, High & 0xFFFFFF, 512), Bytes(512, 0xFF));
+    if (!lands) {
+        QVERIFY(rig.chip(0, High, 512) != data);
+        return;
+    }
+    QCOMPARE(rig.chip(0, High, 512), data);
+    Bytes read = readCommand(readOpcode, High, 512, 0, 4);
+    rig.send(read);
+    const Bytes got = readAll(rig, 512);
+    if (readOpcode == 0x0B || readOpcode == 0x0C) // a dummy byte the firmware does not send
+        QCOMPARE(Bytes(got.begin() + 1, got.end()), Bytes(data.begin(), data.end() - 1));
+    else
+        QCOMPARE(got, data);
+    rig.send(eraseCommand4(eraseOpcode, High));
+    QCOMPARE(rig.answer(2), (Bytes{0x00, 0x00}));
+    QCOMPARE(rig.chip(0, High, 512), Bytes(512, 0xFF));
+    for (const std::string &line : rig.log())
+        QVERIFY2(line.rfind("ERROR", 0) != 0, line.c_str());
+}
+
+void TestSpiProtocol::refusedProgramTakesItsData()
+{
+    Rig rig(Nor8M, "SPI image 0");
+    Bytes bad = programCommand(0x02, 0x1000, 2, 1, 0);
+    bad[15] = 3; // no such line mode
+    rig.send(bad);
+    QVERIFY2(isError(rig.lastLogLine(), "0x1c with line mode 3"), rig.lastLogLine().c_str());
+    QCOMPARE(rig.firmware->expectedProgramData(), std::uint64_t(512));
+    rig.send(Bytes(512, 0x00));
+    QCOMPARE(rig.lastLogLine(), std::string("DATA 512"));
+    QCOMPARE(rig.chip(0, 0x1000, 512), Bytes(512, 0xFF));
+    rig.send(packet({0x32}, 1));
+    QCOMPARE(rig.answer(2), (Bytes{'D', 2}));
+    // The next program is carried out.
+    rig.send(programCommand(0x02, 0x1000, 1, 1, 0));
+    rig.send(ramp(256));
+    QCOMPARE(rig.chip(0, 0x1000, 256), ramp(256));
+    rig.send(packet({0x32}, 1));
+    QCOMPARE(rig.answer(2), (Bytes{'D', 0}));
+}
+
+void TestSpiProtocol::dataFlashSectorZeroPair_data()
+{
+    // The engine's packets for pages 7 and 8 and the two erases of sector 0.
+    QTest::addColumn<int>("pageSize");
+    QTest::addColumn<int>("pageByte");
+    QTest::addColumn<int>("page7");  // address of page 7 in the packet
+    QTest::addColumn<int>("second"); // address of the 0b erase
+    QTest::newRow("528") << 528 << 0x10 << (7 << 10) << 0x002000;
+    QTest::newRow("512") << 512 << 0x00 << 7 * 512 << 0x001000;
+}
+
+void TestSpiProtocol::dataFlashSectorZeroPair()
+{
+    QFETCH(int, pageSize);
+    QFETCH(int, pageByte);
+    QFETCH(int, page7);
+    QFETCH(int, second);
+    Rig rig("[chip]\nfamily = dataflash\nid = 1F 26 00 01 00\npage_size = " +
+                std::to_string(pageSize) + "\n",
+            "SPI image 3");
+    const std::size_t page = std::size_t(pageSize);
+    rig.send(programCommand(pageByte, std::uint32_t(page7), 2, 1, 0, 0xD7, 0x80, 0x80));
+    const Bytes data = ramp(2 * page, 1);
+    rig.send(data);
+    QCOMPARE(rig.chip(0, 7 * page, 2 * page), data);
+    rig.send(eraseCommand(0x06, 0x7C, 0x000000, 0xD7, 0x80, 0x80));
+    QCOMPARE(rig.answer(2)[1], std::uint8_t(0));
+    QCOMPARE(rig.chip(0, 7 * page, page), Bytes(page, 0xFF));
+    QCOMPARE(rig.chip(0, 8 * page, page), Bytes(data.begin() + pageSize, data.end()));
+    rig.send(eraseCommand(0x06, 0x7C, std::uint32_t(second), 0xD7, 0x80, 0x80));
+    QCOMPARE(rig.answer(2)[1], std::uint8_t(0));
+    QCOMPARE(rig.chip(0, 8 * page, page), Bytes(page, 0xFF));
+}
+
+void TestSpiProtocol::sfdpFromAFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    Bytes area = ramp(100, 0x11);
+    area[0] = 'S';
+    area[1] = 'F';
+    area[2] = 'D';
+    area[3] = 'P';
+    QFile file(dir.filePath("chip.sfdp"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char *>(area.data()), qint64(area.size()));
+    file.close();
+    QFile profile(dir.filePath("p.ini"));
+    QVERIFY(profile.open(QIODevice::WriteOnly));
+    profile.write("[chip]\nfamily = spi\nid = E5 40 18\nsize = 16M\nsfdp = no\n"
+                  "sfdp_file = chip.sfdp\n");
+    profile.close();
+    Rig rig(ConfigReader::readFile(profile.fileName().toStdString()), "SPI image 0");
+    rig.send(packet({0x2A}, 6));
+    Bytes expected = area;
+    expected.resize(2048, 0xFF);
+    QCOMPARE(readAll(rig, 2048, 2048), expected);
 }
 
 KORVANE_TEST_MAIN_WITH(QCoreApplication, TestSpiProtocol)
