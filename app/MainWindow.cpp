@@ -5,6 +5,7 @@
 #include "ApplicationFolders.h"
 #include "CDeviceFamily.h"
 #include "CDeviceItem.h"
+#include "CDeviceItemSPIFlash.h"
 #include "CMemoryNode.h"
 #include "CatalogueFiles.h"
 #include "ChipEngine.h"
@@ -23,6 +24,7 @@
 #include "NandPanel.h"
 #include "ProgramObjects.h"
 #include "RecentList.h"
+#include "SpiEngine.h"
 #include "StatusBarWidgets.h"
 #include "UiTextId.h"
 #include "UnattendedQuestions.h"
@@ -34,6 +36,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
@@ -378,6 +381,13 @@ void MainWindow::createEngine(CDeviceItem &record)
 
     if (auto *nandEngine = qobject_cast<NandEngine *>(engine))
         engine->setToolWidget(new NandPanel(*nandEngine, m_highDpi));
+    if (auto *spiEngine = qobject_cast<SpiEngine *>(engine);
+        spiEngine && spiEngine->device().io > 1) {
+        auto *singleIo = new QCheckBox(QStringLiteral("Single IO"));
+        singleIo->setChecked(true);
+        connect(singleIo, &QCheckBox::toggled, spiEngine, &SpiEngine::singleIoToggled);
+        engine->setToolWidget(singleIo);
+    }
 
     if (QWidget *tool = qobject_cast<QWidget *>(engine->toolWidget())) {
         m_toolAction = m_actions->engineToolBar->addWidget(tool);

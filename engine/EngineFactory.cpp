@@ -2,15 +2,14 @@
 
 #include "CDeviceItem.h"
 #include "CDeviceItemNand.h"
-#include "ConnectionEngine.h"
+#include "CDeviceItemSPIFlash.h"
 #include "NandEngine.h"
+#include "SpiEngine.h"
 
 std::unique_ptr<ChipEngine> EngineFactory::create(CDeviceItem &record, UsbDriverTable &usb,
                                                   Settings &settings)
 {
     if (record.kind == CDeviceItem::NandKind)
         return std::make_unique<NandEngine>(usb, static_cast<CDeviceItemNand &>(record), settings);
-    // The SPI family gets the connection of the engine base with its
-    // firmware image until its chip engine takes over here.
-    return std::make_unique<ConnectionEngine>(usb, record, settings);
+    return std::make_unique<SpiEngine>(usb, static_cast<CDeviceItemSPIFlash &>(record));
 }

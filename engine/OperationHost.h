@@ -66,4 +66,6 @@ public:
     // desktop's default handler.
     virtual void openCatalogueFile(int kind) = 0;
     virtual QuestionHost &questions() = 0;
+    // The speed display and control show `step` without sending it again.
+    virtual void setSpeedDisplay(int step) = 0;
 };

@@ -2,12 +2,12 @@
 #include "ApplicationFolders.h"
 #include "CMemoryNode.h"
 #include "ChipEngine.h"
-#include "ConnectionEngine.h"
 #include "DropInEmulator.h"
 #include "MainActions.h"
 #include "MainWindow.h"
 #include "ProgramObjects.h"
 #include "ScriptedQuestions.h"
+#include "SpiEngine.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "UsbDriverTable.h"
@@ -109,7 +109,6 @@ private slots:
     void recentTargetSwitchesTheEngine();
     void busyRefusesTargetChanges();
     void unplugShowsDisconnectionAndRefusesOperations();
-    void chipOperationsOfAMissingEngineFail();
     void progressEndsWithItsLogLine_data();
     void progressEndsWithItsLogLine();
     void eraseProgressCountsFromItsStart();
@@ -310,7 +309,7 @@ void TestMainWindow::recentTargetSwitchesTheEngine()
     QVERIFY(m_emulator.configure(SpiProfile));
     recent.at(1)->trigger();
     QCOMPARE(s.window->targetName(), Spi);
-    const auto *engine = qobject_cast<ConnectionEngine *>(s.window->engine());
+    const auto *engine = qobject_cast<SpiEngine *>(s.window->engine());
     QVERIFY(engine);
     QCOMPARE(engine->image(), SpiImage0);
     QCOMPARE(s.window->windowTitle(), QStringLiteral("Korvane 1.10  Target: W25Q64FV "));
@@ -354,16 +353,6 @@ void TestMainWindow::unplugShowsDisconnectionAndRefusesOperations()
     // The lost connection failed whatever job ran.
     QVERIFY(!failed.isEmpty());
     QCOMPARE(failed.first().first().toInt(), 0);
-}
-
-void TestMainWindow::chipOperationsOfAMissingEngineFail()
-{
-    QVERIFY(m_emulator.configure(SpiProfile));
-    Session s(Spi);
-    QVERIFY(s.waitConnected());
-    QCOMPARE(s.window->startOperation(0, 0, JobCode::Verify), int(CommandStatus::Failed));
-    QCOMPARE(s.logCount(QStringLiteral("SPI engine not available: verify not run")), 1);
-    QVERIFY(!s.window->operationRunning());
 }
 
 void TestMainWindow::progressEndsWithItsLogLine_data()
