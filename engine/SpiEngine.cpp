@@ -505,6 +505,7 @@ void SpiEngine::programSectors()
     }
     const SpiGeometry g = geometry();
     const quint32 unit = std::max<quint32>(g.programUnit, 1);
+    m_programUnit.store(unit);
     const quint32 packet = packetSize();
     const quint32 sector = std::max<quint32>(m_device.sectorSize, unit);
     log(text(UiTextId::ProgramStarts));
@@ -556,8 +557,7 @@ void SpiEngine::packetSent(const EngineRequest &request)
     OutgoingItem item = takeOutgoing();
     if (!item.descriptor)
         return;
-    const SpiGeometry g = geometry();
-    const quint32 unit = std::max<quint32>(g.programUnit, 1);
+    const quint32 unit = m_programUnit.load();
     std::vector<quint8> buffer(item.descriptor->size(), 0xFF);
     m_node->Read(quint64(item.descriptor->tag()) * unit, buffer.data(), buffer.size());
     const uint piece = std::max(chunkSize(), 1u);
@@ -599,9 +599,24 @@ void SpiEngine::idAnswer(const EngineMessage &message)
     QByteArray bytes(3, char(0xFF));
     for (uint i = 0; i < 3 && i < message.size() && message.hasData(); ++i)
         bytes[int(i)] = char(message.byteAt(i));
-    CDeviceItem *found = m_device.matchId(bytes)
-                             ? &m_device
-                             : h->deviceCatalogue().findById(CDeviceItem::SpiKind, bytes, false);
+    const bool noAnswer =
+        quint8(bytes[0]) == 0xFF && quint8(bytes[1]) == 0xFF && quint8(bytes[2]) == 0xFF;
+    CDeviceItem *found = nullptr;
+    if (noAnswer) {
+        // Nothing answered, or an EEPROM (they have no JEDEC ID): records
+        // whose ID reads FF FF FF are not chosen by it.
+        if (m_device.algo == SpiGeometry::Eeprom)
+            found = &m_device;
+    } else if (m_device.matchId(bytes)) {
+        found = &m_device;
+    } else {
+        found = h->deviceCatalogue().findById(CDeviceItem::SpiKind, bytes, false);
+    }
+    if (!found && noAnswer) {
+        m_detectedId = {0xFF, 0xFF, 0xFF};
+        unknownChip();
+        return;
+    }
     if (!found) {
         for (int i = 0; i < 3; ++i)
             m_detectedId[std::size_t(i)] = quint8(bytes[i]);

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <array>
+#include <atomic>
 
 class CDeviceItemSPIFlash;
 class CMemoryNode;
@@ -117,4 +118,6 @@ private:
     bool m_claimed = false;
     bool m_windowClaim = false;
     bool m_detecting = false;
+    // The program unit of the running program (the worker streams by it).
+    std::atomic<quint32> m_programUnit{1};
 };
