@@ -37,7 +37,7 @@ struct Library
 };
 
 // A new programmer from the INI text `profile`, downloaded and opened.
-inline bool connect(const Library &lib, const char *profile)
+inline bool connect(const Library &lib, const char *profile, FirmwareImageId image = NandImage1)
 {
     if (lib.configure(profile) != 1) {
         std::fprintf(stderr, "profile refused: %s\n", lib.lastError());
@@ -45,7 +45,7 @@ inline bool connect(const Library &lib, const char *profile)
     }
     lib.setPause(0);
     lib.close();
-    if (lib.download(firmwareImage(NandImage1).records, 0) != 1)
+    if (lib.download(firmwareImage(image).records, 0) != 1)
         return false;
     for (int i = 0; i < 200; ++i) {
         lib.close();
@@ -92,6 +92,45 @@ inline double readMegabytesPerSecond(const Library &lib, std::uint64_t total, in
         }
         done += BlockBytes;
         row += 64;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return static_cast<double>(done) / seconds / 1e6;
+}
+
+// Reads `total` bytes of a serial flash chip as the program does: 64 KiB
+// per read command (3 address bytes, single line), fetched in chunks of
+// `chunk` bytes.
+inline double readSpiMegabytesPerSecond(const Library &lib, std::uint64_t total, int chunk)
+{
+    constexpr std::uint32_t CommandBytes = 0x10000;
+    std::vector<unsigned char> buffer(static_cast<std::size_t>(chunk));
+    std::uint64_t done = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (done < total) {
+        const auto address = static_cast<std::uint32_t>(done);
+        unsigned char command[20] = {0x27,
+                                     0x03,
+                                     3,
+                                     static_cast<unsigned char>(address >> 16),
+                                     static_cast<unsigned char>(address >> 8),
+                                     static_cast<unsigned char>(address),
+                                     0,
+                                     0,
+                                     0,
+                                     1};
+        if (lib.write(0, command, 20) != 20)
+            return -1;
+        std::uint32_t left = CommandBytes;
+        while (left > 0) {
+            const int want =
+                static_cast<int>(std::min<std::uint32_t>(left, static_cast<std::uint32_t>(chunk)));
+            const int got = lib.read(3, buffer.data(), want);
+            if (got <= 0)
+                return -1;
+            left -= static_cast<std::uint32_t>(got);
+        }
+        done += CommandBytes;
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

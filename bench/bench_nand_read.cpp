@@ -5,25 +5,17 @@
 // memory. Then 64 blocks read at realistic timing, straight through the
 // library's exports (the emulated high-speed link's rate) and through the
 // window: the share of the link's rate the program reaches.
-#include "DropInEmulator.h"
 #include "EmulatorLink.h"
-#include "MainWindow.h"
-#include "ProgramObjects.h"
-#include "ScriptedQuestions.h"
-#include "TestHome.h"
-
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QLineEdit>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-
 #include "NandEngine.h"
 #include "NandPanel.h"
+#include "ProgramObjects.h"
+#include "TestHome.h"
+#include "WindowSession.h"
 
-#include <sys/resource.h>
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <memory>
@@ -44,61 +36,19 @@ std::string profile(const char *timing)
     return text;
 }
 
-double peakResidentMiB()
+// Sets the NAND panel's block window.
+void setBlocks(MainWindow &window, quint32 start, quint32 count)
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0;
+    auto *engine = qobject_cast<NandEngine *>(window.engine());
+    auto *panel = engine ? qobject_cast<NandPanel *>(engine->toolWidget()) : nullptr;
+    if (!panel)
+        return;
+    panel->startEdit()->setText(QString::number(start));
+    panel->countEdit()->setText(QString::number(count));
 }
 
-class Session
-{
-public:
-    Session(DropInEmulator &emulator, const std::string &chip, ScriptedQuestions &questions)
-    {
-        if (!emulator.configure(chip))
-            return;
-        settings().setString(Settings::TestName, QStringLiteral("NAND08GW3C2B"));
-        m_window = std::make_unique<MainWindow>(&questions);
-        m_ready =
-            QTest::qWaitFor([&] { return m_window->programmerConnected(); }, 10000) &&
-            QTest::qWaitFor(
-                [&] { return emulator.commandLog().contains(QStringLiteral("CMD 10 ")); }, 10000);
-        QTest::qWait(50);
-    }
-
-    bool ready() const { return m_ready; }
-
-    void setBlocks(quint32 start, quint32 count)
-    {
-        auto *engine = qobject_cast<NandEngine *>(m_window->engine());
-        auto *panel = engine ? qobject_cast<NandPanel *>(engine->toolWidget()) : nullptr;
-        if (!panel)
-            return;
-        panel->startEdit()->setText(QString::number(start));
-        panel->countEdit()->setText(QString::number(count));
-    }
-
-    // Seconds the job took, or a negative number when it failed.
-    double run(const QString &line)
-    {
-        QSignalSpy ended(m_window.get(), &MainWindow::jobEndReported);
-        QSignalSpy failed(m_window.get(), &MainWindow::jobFailureReported);
-        QElapsedTimer timer;
-        timer.start();
-        m_window->issueCommand(line);
-        if (!QTest::qWaitFor([&] { return !ended.isEmpty() || !failed.isEmpty(); }, 600000) ||
-            !failed.isEmpty())
-            return -1;
-        return double(timer.nsecsElapsed()) / 1e9;
-    }
-
-private:
-    std::unique_ptr<MainWindow> m_window;
-    bool m_ready = false;
-};
-
 constexpr double BlockBytes = 128.0 * 2112.0;
+const QString Target = QStringLiteral("NAND08GW3C2B");
 
 } // namespace
 
@@ -120,7 +70,7 @@ int main(int argc, char **argv)
     questions.saveAnswer = files.filePath(QStringLiteral("chip.bin"));
 
     {
-        Session session(emulator, profile("instant"), questions);
+        WindowSession session(emulator, profile("instant"), Target, questions);
         if (!session.ready()) {
             std::fprintf(stderr, "the programmer did not come up\n");
             return 1;
@@ -152,12 +102,12 @@ int main(int argc, char **argv)
     const double link = EmulatorLink::readMegabytesPerSecond(lib, quint64(64 * BlockBytes), 8192);
     lib.close();
 
-    Session session(emulator, realistic, questions);
+    WindowSession session(emulator, realistic, Target, questions);
     if (!session.ready()) {
         std::fprintf(stderr, "the programmer did not come up\n");
         return 1;
     }
-    session.setBlocks(0, 64);
+    setBlocks(session.window(), 0, 64);
     const double read = session.run(QStringLiteral("read"));
     if (read < 0 || link <= 0) {
         std::fprintf(stderr, "the realistic read failed\n");

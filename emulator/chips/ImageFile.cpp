@@ -88,11 +88,28 @@ void ImageFile::fail(const char *what) const
 
 void ImageFile::readRaw(std::uint64_t offset, std::span<std::uint8_t> out) const
 {
+    // Holes (never programmed) read as zeros without a trip through the page
+    // cache, which would allocate and clear a page for each; small reads
+    // (a page programmed) are not worth the two seeks.
+    constexpr std::size_t HoleCheckMinimum = 64 * 1024;
+    const bool findHoles = out.size() >= HoleCheckMinimum;
     std::size_t done = 0;
     while (done < out.size()) {
-        // Holes (never programmed) read as zeros without a trip through the
-        // page cache, which would allocate and clear a page for each.
         const auto at = static_cast<off_t>(offset + done);
+        if (!findHoles) {
+            const ssize_t got = ::pread(m_fd, out.data() + done, out.size() - done, at);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                fail("cannot read");
+            if (got == 0) {
+                std::fill(out.begin() + static_cast<std::ptrdiff_t>(done), out.end(),
+                          std::uint8_t{0});
+                return;
+            }
+            done += static_cast<std::size_t>(got);
+            continue;
+        }
         const off_t data = ::lseek(m_fd, at, SEEK_DATA);
         if (data < 0 && errno == ENXIO) { // nothing but a hole up to the end
             std::fill(out.begin() + static_cast<std::ptrdiff_t>(done), out.end(), std::uint8_t{0});

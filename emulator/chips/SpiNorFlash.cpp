@@ -279,9 +279,13 @@ void SpiNorFlash::program(std::uint64_t address, std::span<const std::uint8_t> d
     // bytes overwrite earlier ones.
     std::vector<std::uint8_t> buffer(page, 0xFF);
     std::size_t column = static_cast<std::size_t>(address - start);
-    for (const std::uint8_t byte : data) {
-        buffer[column] = byte;
-        column = (column + 1) % page;
+    if (column + data.size() <= page) {
+        std::copy(data.begin(), data.end(), buffer.begin() + static_cast<std::ptrdiff_t>(column));
+    } else {
+        for (const std::uint8_t byte : data) {
+            buffer[column] = byte;
+            column = column + 1 == page ? 0 : column + 1;
+        }
     }
     m_image.program(m_base + start, buffer);
     m_busyUntil = now + m_config.pageProgramTime;
