@@ -236,5 +236,15 @@ bool CDeviceItemSPIFlash::fillFromSfdp(const SfdpParameters &parameters,
     size = parameters.density;
     sectorSize = 0x10000;
     sectorNum = static_cast<int>(parameters.density / 0x10000);
+    // Above 16 MiB the commands carry four address bytes, and nothing puts
+    // the chip into four-byte mode: use the four-byte instructions.
+    constexpr quint64 ThreeByteLimit = 0x1000000;
+    const bool fourByte = parameters.density > ThreeByteLimit;
+    readOpcode = fourByte ? 0x13 : 0x03;
+    programOpcode = fourByte ? 0x12 : 0x02;
+    eraseOpcode = fourByte ? 0xDC : 0xD8;
+    dualReadOpcode = fourByte ? 0x3C : 0x3B;
+    quadReadOpcode = fourByte ? 0x6C : 0x6B;
+    quadProgramOpcode = fourByte ? 0x34 : 0x32;
     return true;
 }

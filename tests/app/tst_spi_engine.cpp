@@ -60,6 +60,7 @@ private slots:
     void blankRangeSkipsTheErase();
     void dataFlashSectorZeroIsTwoSectors();
     void fourByteChipAboveSixteenMiB();
+    void sfdpChipAboveSixteenMiBUsesFourByteInstructions();
     void eepromWithoutIdentification();
     void singleIoBoxChoosesTheLines();
     void stopInTheMiddleOfAProgram();
@@ -279,6 +280,29 @@ void TestSpiEngine::fourByteChipAboveSixteenMiB()
              QStringLiteral("CMD 1b 06 d8 04 01 01 00 00 05 01 00 00 00 00 00 00 00 00 00 00"));
     QVERIFY(m_emulator.readChip(0, 0x1010000, 0x10000) == node(0x1010000, 0x10000));
     QVERIFY(job(QStringLiteral("verify 1010000 10000")));
+}
+
+// A 32 MiB chip the catalogue does not know, found by its SFDP table: its
+// commands use the four-byte instructions.
+void TestSpiEngine::sfdpChipAboveSixteenMiBUsesFourByteInstructions()
+{
+    QVERIFY(start(profile(QStringLiteral("spi-unknown-sfdp-32m.ini")), QStringLiteral("W25Q64FV")));
+    QVERIFY(job(QStringLiteral("detect")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->targetName(), QStringLiteral("SPI SFDP"), 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(engine() && m_window->programmerConnected(), 8000);
+    QTest::qWait(100);
+    QCOMPARE(engine()->device().size, quint64(0x2000000));
+    m_window->issueCommand(QStringLiteral("randomfile"));
+    const int from = m_emulator.commandLines().size();
+    QVERIFY(job(QStringLiteral("program 1ff0000 10000")));
+    const QStringList sent = commandsAfter(from);
+    QCOMPARE(sent.filter(QStringLiteral("CMD 1b ")).value(0),
+             QStringLiteral("CMD 1b 06 dc 04 01 ff 00 00 05 01 00 00 00 00 00 00 00 00 00 00"));
+    QVERIFY(sent.filter(QStringLiteral("CMD 1c "))
+                .value(0)
+                .startsWith(QStringLiteral("CMD 1c 12 04 01 ff 00 00")));
+    QVERIFY(m_emulator.readChip(0, 0x1FF0000, 0x10000) == node(0x1FF0000, 0x10000));
+    QVERIFY(job(QStringLiteral("verify 1ff0000 10000")));
 }
 
 // An EEPROM answers FF FF FF to the identification: its operations start
