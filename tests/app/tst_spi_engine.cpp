@@ -2,6 +2,7 @@
 #include "CDeviceItemSPIFlash.h"
 #include "CMemoryNode.h"
 #include "DropInEmulator.h"
+#include "HexView.h"
 #include "MainWindow.h"
 #include "ProgramObjects.h"
 #include "ScriptedQuestions.h"
@@ -58,11 +59,15 @@ private slots:
     void detection();
     void programErasesFirstThenReadsBack();
     void blankRangeSkipsTheErase();
+    void dataFlashSectorZeroIsTwoSectors_data();
     void dataFlashSectorZeroIsTwoSectors();
     void fourByteChipAboveSixteenMiB();
     void sfdpChipAboveSixteenMiBUsesFourByteInstructions();
     void eepromWithoutIdentification();
     void singleIoBoxChoosesTheLines();
+    void speedSteps_data();
+    void speedSteps();
+    void hexViewRepaintsWhileAProgramStreams();
     void stopInTheMiddleOfAProgram();
     void unplugInTheMiddleOfAProgram();
 
@@ -250,21 +255,42 @@ void TestSpiEngine::blankRangeSkipsTheErase()
     QVERIFY(job(QStringLiteral("verify 10000 20000")));
 }
 
+void TestSpiEngine::dataFlashSectorZeroIsTwoSectors_data()
+{
+    QTest::addColumn<QString>("profileFile");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<quint32>("sector");
+    QTest::addColumn<QStringList>("erases");
+    const QString tail = QStringLiteral(" 00 d7 80 80 00 00 00 00 00 00 00 00 00");
+    // Sector 0b starts at page 8: 8 << 10 with 528-byte pages, 8 × 512 otherwise.
+    QTest::newRow("528-byte pages")
+        << "dataflash-at45db161d.ini"
+        << "AT45DB161D" << 0x21000u
+        << QStringList{"CMD 1b 06 7c 03 00 00 00" + tail, "CMD 1b 06 7c 03 00 20 00" + tail,
+                       "CMD 1b 06 7c 03 04 00 00" + tail};
+    QTest::newRow("512-byte pages")
+        << "dataflash-at45db161d-512.ini"
+        << "AT45DB161D_512" << 0x20000u
+        << QStringList{"CMD 1b 06 7c 03 00 00 00" + tail, "CMD 1b 06 7c 03 00 10 00" + tail,
+                       "CMD 1b 06 7c 03 02 00 00" + tail};
+}
+
 void TestSpiEngine::dataFlashSectorZeroIsTwoSectors()
 {
-    QVERIFY(
-        start(profile(QStringLiteral("dataflash-at45db161d.ini")), QStringLiteral("AT45DB161D")));
+    QFETCH(QString, profileFile);
+    QFETCH(QString, target);
+    QFETCH(quint32, sector);
+    QFETCH(QStringList, erases);
+    QVERIFY(start(profile(profileFile), target));
     const int from = m_emulator.commandLines().size();
-    QVERIFY(job(QStringLiteral("erase 0 42000")));
-    QCOMPARE(commandsAfter(from).filter(QStringLiteral("CMD 1b ")),
-             (QStringList{"CMD 1b 06 7c 03 00 00 00 00 d7 80 80 00 00 00 00 00 00 00 00 00",
-                          "CMD 1b 06 7c 03 00 20 00 00 d7 80 80 00 00 00 00 00 00 00 00 00",
-                          "CMD 1b 06 7c 03 04 00 00 00 d7 80 80 00 00 00 00 00 00 00 00 00"}));
-    // 528-byte pages: page p goes to p << 10, one program per sector of 256 pages.
+    QVERIFY(job(QStringLiteral("erase 0 %1").arg(2 * sector, 0, 16)));
+    QCOMPARE(commandsAfter(from).filter(QStringLiteral("CMD 1b ")), erases);
+    // The second sector programmed and read back, one program per sector.
     m_window->issueCommand(QStringLiteral("randomfile"));
-    QVERIFY(job(QStringLiteral("program 21000 21000")));
-    QVERIFY(m_emulator.readChip(0, 0x21000, 0x21000) == node(0x21000, 0x21000));
-    QVERIFY(job(QStringLiteral("verify 21000 21000")));
+    const QString range = QStringLiteral("%1 %1").arg(sector, 0, 16);
+    QVERIFY(job(QStringLiteral("program ") + range));
+    QVERIFY(m_emulator.readChip(0, sector, sector) == node(sector, sector));
+    QVERIFY(job(QStringLiteral("verify ") + range));
 }
 
 // The catalogue's start-up command puts the chip into 4-byte addressing:
@@ -338,6 +364,50 @@ void TestSpiEngine::singleIoBoxChoosesTheLines()
     QVERIFY(job(QStringLiteral("read 0 10000")));
     QCOMPARE(commandsAfter(from).filter(QStringLiteral("CMD 27 ")),
              QStringList{"CMD 27 6b 03 00 00 00 00 00 00 01 00 00 00 00 00 02 00 00 00 00"});
+}
+
+void TestSpiEngine::speedSteps_data()
+{
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<QString>("packet");
+    QTest::newRow("10") << 10 << "CMD 30 00 01 20 01 01 0e 21 0e 00";
+    QTest::newRow("6") << 6 << "CMD 30 00 05 20 05 01 12 21 12 00";
+    QTest::newRow("4") << 4 << "CMD 30 00 04 20 04 01 21 21 21 01";
+    QTest::newRow("1") << 1 << "CMD 30 00 03 20 03 01 3c 21 3c 02";
+}
+
+void TestSpiEngine::speedSteps()
+{
+    QFETCH(int, speed);
+    QFETCH(QString, packet);
+    QVERIFY(start(profile(QStringLiteral("spi-w25q64fv.ini")), QStringLiteral("W25Q64FV")));
+    const int from = m_emulator.commandLines().size();
+    m_window->issueCommand(QStringLiteral("speed %1").arg(speed));
+    QTRY_COMPARE(commandsAfter(from).filter(QStringLiteral("CMD 30 ")).value(0), packet);
+}
+
+// The "SPI" tab repaints from the buffer the worker streams from.
+void TestSpiEngine::hexViewRepaintsWhileAProgramStreams()
+{
+    QVERIFY(start(profile(QStringLiteral("spi-w25q64fv.ini"), "realistic"),
+                  QStringLiteral("W25Q64FV")));
+    m_window->show();
+    m_window->issueCommand(QStringLiteral("randomfile"));
+    QVERIFY(job(QStringLiteral("blkchk 0 80000")));
+    QSignalSpy ended(m_window.get(), &MainWindow::jobEndReported);
+    m_window->issueCommand(QStringLiteral("program 0 80000"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->progress().running(), 5000);
+    HexView *view = m_window->memoryViews().value(0);
+    QVERIFY(view);
+    int repaints = 0;
+    while (ended.isEmpty() && repaints < 2000) {
+        view->repaint();
+        ++repaints;
+        QTest::qWait(5);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!ended.isEmpty(), 20000);
+    QVERIFY(repaints > 10);
+    QVERIFY(m_emulator.readChip(0, 0, 0x80000) == node(0, 0x80000));
 }
 
 void TestSpiEngine::stopInTheMiddleOfAProgram()
