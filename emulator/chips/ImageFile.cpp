@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -31,8 +32,16 @@ void invert(std::span<std::uint8_t> bytes)
         *p = static_cast<std::uint8_t>(~*p);
 }
 
+// An anonymous file in memory (sparse: only programmed pages take room),
+// else an unnamed file in /tmp. Page-sized writes into a memory file cost
+// a copy; into a disk file's page cache they cost block bookkeeping.
 int openTemporary()
 {
+#ifdef MFD_CLOEXEC
+    const int memory = ::memfd_create("kvemu-image", MFD_CLOEXEC);
+    if (memory >= 0)
+        return memory;
+#endif
 #ifdef O_TMPFILE
     const int fd = ::open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0)

@@ -21,7 +21,8 @@ namespace kvemu::chips {
 class ImageFile
 {
 public:
-    // `path` empty: an unnamed temporary file that goes with the object.
+    // `path` empty: an unnamed file that goes with the object, in memory
+    // (memfd) where the system has it, else in /tmp.
     ImageFile(const std::string &path, std::uint64_t size);
     ~ImageFile();
     ImageFile(const ImageFile &) = delete;
