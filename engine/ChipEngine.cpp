@@ -1,5 +1,7 @@
 #include "ChipEngine.h"
 
+#include "OperationHost.h"
+
 #include "AnswerKind.h"
 #include "CMemoryNode.h"
 #include "UsbDriverTable.h"
@@ -480,6 +482,40 @@ void ChipEngine::readAnswer(const EngineRequest &request)
         tag += int(n / packet);
         remaining -= n;
     }
+}
+
+uint ChipEngine::sendData(const quint8 *data, uint size)
+{
+    const uint piece = std::max(chunkSize(), 1u);
+    uint written = 0;
+    while (written < size && !stopping()) {
+        const uint n = std::min(piece, size - written);
+        if (m_usb.write(0, const_cast<quint8 *>(data) + written, int(n)) <= 0)
+            break;
+        written += n;
+    }
+    return written;
+}
+
+quint32 ChipEngine::transferPacketSize() const
+{
+    const int size = linkPacketSize();
+    return quint32(size > 0 ? size : FallbackPacketSize);
+}
+
+bool ChipEngine::programEndReportsFailure(const EngineMessage &message)
+{
+    constexpr uint ProgramEndAnswerLength = 2;
+    QString line;
+    if (!message.hasData() || message.size() < ProgramEndAnswerLength)
+        line = QStringLiteral("Program failed: the programmer did not answer its end");
+    else if (message.byteAt(1) != 0)
+        line = QString::asprintf("Program failed: %u pages", message.byteAt(1));
+    if (line.isEmpty())
+        return false;
+    if (m_host)
+        m_host->appendLog(line);
+    return true;
 }
 
 std::size_t ChipEngine::pendingAnswerBytes() const

@@ -265,6 +265,15 @@ protected:
     };
     OutgoingItem takeOutgoing();
     int outgoingCount() const;
+    // Worker thread: writes `size` bytes to the programmer in pieces of the
+    // chunk size, stopping early at a failed write or when stopping; the
+    // bytes written.
+    uint sendData(const quint8 *data, uint size);
+    // The link's packet size, 64 before the programmer reported one.
+    quint32 transferPacketSize() const;
+    // The end-of-program answer ('D': status, failed page count): logs and
+    // returns true when it reports a failure or did not come.
+    bool programEndReportsFailure(const EngineMessage &message);
 
 private:
     void wake();

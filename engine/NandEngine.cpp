@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr int FallbackPacketSize = 64;
 constexpr int HighSpeedPacketSize = 512;
 constexpr uint AdapterAnswerLength = 2;
 constexpr uint IdAnswerLength = 6;
@@ -98,8 +97,7 @@ void NandEngine::queue(const NandPacket &packet, int tag, quint8 kind, uint answ
 
 quint32 NandEngine::packetSize() const
 {
-    const int size = linkPacketSize();
-    return quint32(size > 0 ? size : FallbackPacketSize);
+    return transferPacketSize();
 }
 
 quint32 NandEngine::chipOfPage(quint64 page) const
@@ -850,14 +848,7 @@ void NandEngine::packetSent(const EngineRequest &request)
     std::vector<quint8> buffer(chunk->size(), 0xFF);
     if (source)
         source->Read(chunk->offset, buffer.data(), chunk->dataBytes);
-    const uint piece = std::max(chunkSize(), 1u);
-    uint written = 0;
-    while (written < buffer.size() && !stopping()) {
-        const uint n = std::min<uint>(piece, uint(buffer.size()) - written);
-        if (usb().write(0, buffer.data() + written, int(n)) <= 0)
-            break;
-        written += n;
-    }
+    const uint written = sendData(buffer.data(), uint(buffer.size()));
     reportProgress(uint(chunk->tag()), written / std::max(packetSize(), 1u));
 }
 
@@ -866,14 +857,7 @@ bool NandEngine::programEndFailed(const EngineMessage &message)
     if (m_operation != Operation::Program)
         return false;
     m_operation = Operation::None;
-    if (!message.hasData() || message.size() < ProgramEndAnswerLength) {
-        log(QStringLiteral("Program failed: the programmer did not answer its end"));
-        return true;
-    }
-    if (message.byteAt(1) == 0)
-        return false;
-    log(QString::asprintf("Program failed: %u pages", message.byteAt(1)));
-    return true;
+    return programEndReportsFailure(message);
 }
 
 // --- answers ----------------------------------------------------------------------------------

@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr int FallbackPacketSize = 64;
 constexpr int HighSpeedPacketSize = 512;
 constexpr uint AdapterAnswerLength = 2;
 constexpr uint IdAnswerLength = 3;
@@ -93,8 +92,7 @@ void SpiEngine::queue(const SpiPacket &packet, int tag, quint8 kind, uint answer
 
 quint32 SpiEngine::packetSize() const
 {
-    const int size = linkPacketSize();
-    return quint32(size > 0 ? size : FallbackPacketSize);
+    return transferPacketSize();
 }
 
 SpiGeometry SpiEngine::geometry() const
@@ -560,14 +558,7 @@ void SpiEngine::packetSent(const EngineRequest &request)
     const quint32 unit = m_programUnit.load();
     std::vector<quint8> buffer(item.descriptor->size(), 0xFF);
     m_node->Read(quint64(item.descriptor->tag()) * unit, buffer.data(), buffer.size());
-    const uint piece = std::max(chunkSize(), 1u);
-    uint written = 0;
-    while (written < buffer.size() && !stopping()) {
-        const uint n = std::min<uint>(piece, uint(buffer.size()) - written);
-        if (usb().write(0, buffer.data() + written, int(n)) <= 0)
-            break;
-        written += n;
-    }
+    const uint written = sendData(buffer.data(), uint(buffer.size()));
     reportProgress(uint(item.descriptor->tag()), written / unit);
 }
 
@@ -576,14 +567,7 @@ bool SpiEngine::programEndFailed(const EngineMessage &message)
     if (m_operation != Operation::Program)
         return false;
     m_operation = Operation::None;
-    if (!message.hasData() || message.size() < ProgramEndAnswerLength) {
-        log(QStringLiteral("Program failed: the programmer did not answer its end"));
-        return true;
-    }
-    if (message.byteAt(1) == 0)
-        return false;
-    log(QString::asprintf("Program failed: %u pages", message.byteAt(1)));
-    return true;
+    return programEndReportsFailure(message);
 }
 
 // --- detection ------------------------------------------------------------------------------
