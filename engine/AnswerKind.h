@@ -18,6 +18,13 @@ enum : quint8 {
     BlankCheck = 'K',
     Revision = 'S',
     Unused = 'U',
+    // The identification check before an operation, by the operation it
+    // starts.
+    ReadStart = 'O',
+    EraseStart = 'P',
+    ProgramStart = 'Q',
+    // The chip's own table: a NAND parameter page, an SPI chip's SFDP area.
+    ChipTable = 'L',
 };
 } // namespace AnswerKind
 

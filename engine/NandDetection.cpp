@@ -18,7 +18,6 @@ namespace {
 
 constexpr uint IdAnswerLength = 6;
 constexpr uint ParameterPageLength = 512;
-constexpr quint8 ParameterPageKind = 'L';
 
 QByteArray bytesOf(const NandDetection::Id &id)
 {
@@ -137,7 +136,7 @@ void NandDetection::match(NandEngine &engine, const Id &id)
     s_lastUnknownId = id;
     engine.setChunkSize(NandEngine::ParameterPageChunk);
     engine.enqueue(NandPackets::readParameterPage().bytes.data(),
-                   NandPackets::readParameterPage().length, 0, ParameterPageKind,
+                   NandPackets::readParameterPage().length, 0, AnswerKind::ChipTable,
                    ParameterPageLength);
 }
 

@@ -29,12 +29,8 @@ constexpr int SpareBytesChecked = 6;
 
 // Answer kinds of the NAND operations.
 enum : quint8 {
-    ReadStart = 'O',
-    EraseStart = 'P',
-    ProgramStart = 'Q',
     ScanAnswer = 'N',
     SourceBlock = 'T',
-    ParameterPage = 'L',
 };
 
 QString text(int id)
@@ -419,7 +415,7 @@ int NandEngine::startRead(quint64 start, quint64 length, int operation)
                                                                                 : JobCode::Read);
     m_start = start;
     m_length = length;
-    queueOperationStart(ReadStart);
+    queueOperationStart(AnswerKind::ReadStart);
     return m_operationKind;
 }
 
@@ -432,7 +428,7 @@ int NandEngine::startErase(quint64 start, quint64 length)
     m_start = start;
     m_length = length;
     m_target->CloseBackingFile();
-    queueOperationStart(EraseStart);
+    queueOperationStart(AnswerKind::EraseStart);
     return JobCode::Erase;
 }
 
@@ -459,15 +455,15 @@ int NandEngine::startProgram(quint64 start, quint64 length)
     m_start = start;
     m_length = length;
     claimNodes();
-    queueOperationStart(ProgramStart);
+    queueOperationStart(AnswerKind::ProgramStart);
     return JobCode::Program;
 }
 
 void NandEngine::confirmedStart(const EngineMessage &message)
 {
-    const Operation expected = message.kind() == ReadStart    ? m_operation
-                               : message.kind() == EraseStart ? Operation::Erase
-                                                              : Operation::Program;
+    const Operation expected = message.kind() == AnswerKind::ReadStart    ? m_operation
+                               : message.kind() == AnswerKind::EraseStart ? Operation::Erase
+                                                                          : Operation::Program;
     if (m_operation == Operation::None || m_operation != expected)
         return;
     if (message.byteAt(0) == 0xFF && host() &&
@@ -865,9 +861,9 @@ bool NandEngine::programEndFailed(const EngineMessage &message)
 bool NandEngine::handleReply(EngineMessage &message)
 {
     switch (message.kind()) {
-    case ReadStart:
-    case EraseStart:
-    case ProgramStart:
+    case AnswerKind::ReadStart:
+    case AnswerKind::EraseStart:
+    case AnswerKind::ProgramStart:
         confirmedStart(message);
         return true;
     case AnswerKind::Read:
@@ -887,7 +883,7 @@ bool NandEngine::handleReply(EngineMessage &message)
     case AnswerKind::ChipId:
         m_detection.idAnswer(*this, message);
         return true;
-    case ParameterPage:
+    case AnswerKind::ChipTable:
         m_detection.parameterPage(*this, message);
         return true;
     default:

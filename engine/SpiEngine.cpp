@@ -30,10 +30,6 @@ constexpr quint32 DataFlashLargeSector = 0x21000;
 
 // Answer kinds of the SPI operations.
 enum : quint8 {
-    ReadStart = 'O',
-    EraseStart = 'P',
-    ProgramStart = 'Q',
-    SfdpTable = 'L',
     DataFlashStatus = 'M',
 };
 
@@ -278,7 +274,7 @@ int SpiEngine::startRead(quint64 start, quint64 length, int operation)
                                                                     : JobCode::Read);
     m_start = start;
     m_length = length;
-    checkThenStart(ReadStart);
+    checkThenStart(AnswerKind::ReadStart);
     return m_operationKind;
 }
 
@@ -289,7 +285,7 @@ int SpiEngine::startErase(quint64 start, quint64 length)
     m_programPending = false;
     m_start = start;
     m_length = length;
-    checkThenStart(EraseStart);
+    checkThenStart(AnswerKind::EraseStart);
     return JobCode::Erase;
 }
 
@@ -303,7 +299,7 @@ int SpiEngine::startProgram(quint64 start, quint64 length)
     m_operationKind = JobCode::Program;
     m_start = start;
     m_length = length;
-    checkThenStart(ProgramStart);
+    checkThenStart(AnswerKind::ProgramStart);
     return JobCode::Program;
 }
 
@@ -320,13 +316,13 @@ void SpiEngine::checkThenStart(quint8 kind)
 
 void SpiEngine::confirmedStart(const EngineMessage &message)
 {
-    const Operation expected = message.kind() == ReadStart    ? m_operation
-                               : message.kind() == EraseStart ? Operation::Erase
-                                                              : Operation::Program;
+    const Operation expected = message.kind() == AnswerKind::ReadStart    ? m_operation
+                               : message.kind() == AnswerKind::EraseStart ? Operation::Erase
+                                                                          : Operation::Program;
     if (m_operation == Operation::None || m_operation != expected || !host())
         return;
     const bool noChip = !message.hasData() || message.byteAt(0) == 0xFF;
-    if (noChip && message.kind() == ReadStart) {
+    if (noChip && message.kind() == AnswerKind::ReadStart) {
         if (!host()->questions().confirm(text(UiTextId::AreYouSure),
                                          text(UiTextId::IdDetectionError))) {
             failJob(m_operationKind);
@@ -605,7 +601,7 @@ void SpiEngine::idAnswer(const EngineMessage &message)
         for (int i = 0; i < 3; ++i)
             m_detectedId[std::size_t(i)] = quint8(bytes[i]);
         setChunkSize(SfdpChunk);
-        queue(SpiPackets::readSfdp(), 0, SfdpTable, SfdpChunk);
+        queue(SpiPackets::readSfdp(), 0, AnswerKind::ChipTable, SfdpChunk);
         return;
     }
     h->deviceCatalogue().reportDuplicates([this](const QString &line) { log(line); },
@@ -682,9 +678,9 @@ void SpiEngine::dataFlashStatusAnswer(const EngineMessage &message)
 bool SpiEngine::handleReply(EngineMessage &message)
 {
     switch (message.kind()) {
-    case ReadStart:
-    case EraseStart:
-    case ProgramStart:
+    case AnswerKind::ReadStart:
+    case AnswerKind::EraseStart:
+    case AnswerKind::ProgramStart:
         confirmedStart(message);
         return true;
     case AnswerKind::Read:
@@ -699,7 +695,7 @@ bool SpiEngine::handleReply(EngineMessage &message)
     case AnswerKind::ChipId:
         idAnswer(message);
         return true;
-    case SfdpTable:
+    case AnswerKind::ChipTable:
         sfdpAnswer(message);
         return true;
     case DataFlashStatus:
