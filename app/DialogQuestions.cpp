@@ -6,6 +6,9 @@
 #include "DeviceChoiceDialog.h"
 #include "DeviceSelectDialog.h"
 #include "DeviceSelection.h"
+#include "FileSelectDialog.h"
+#include "ProgramObjects.h"
+#include "UiTextId.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
@@ -62,6 +65,20 @@ QString DialogQuestions::defineDevice(int mode, const QString &title, const QStr
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     return dialog.catalogueLine();
+}
+
+bool DialogQuestions::selectFiles(const QString &excluded, const QString &start, QStringList &files)
+{
+    FileSelectDialog dialog(excluded, m_highDpi, m_parent);
+    dialog.setChooser([this, start] {
+        return QFileDialog::getOpenFileName(
+            m_parent, uiText().text(UiTextId::OpenTip), start,
+            QStringLiteral("Binary files (*.bin);;All files (*.*)"));
+    });
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    files = dialog.files();
+    return true;
 }
 
 void DialogQuestions::showAbout()

@@ -14,6 +14,7 @@ public:
     bool confirm(const QString &title, const QString &text) override;
     void warn(const QString &title, const QString &text) override;
     QString chooseFolder(const QString &title, const QString &start) override;
+    bool selectFiles(const QString &excluded, const QString &start, QStringList &files) override;
     QString chooseOpenFile(const QString &title, const QString &start,
                            const QString &filter) override;
     QString chooseSaveFile(const QString &title, const QString &start,

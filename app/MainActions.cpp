@@ -51,6 +51,8 @@ MainActions::MainActions(QMainWindow &window) : QObject(&window)
     scriptDirectory = action(ScriptDirectory, SelectScriptDirectory);
     multipleReadCorrection = action(MultipleFileCorrection, MultipleFileCorrectionTip);
     newChip = action(NewChip, NewChipTip);
+    saveSourceTable = action(SaveBbt, SaveBbtTip);
+    loadSourceTable = action(LoadBbt, LoadBbtTip);
     configFolder = action(GotoConfigureFolder, GotoConfigureFolderTip);
     about = action(About, AboutTitle, ":/images/about.png");
 
@@ -86,6 +88,9 @@ MainActions::MainActions(QMainWindow &window) : QObject(&window)
     nandMenu = bar->addMenu(QString());
     nandMenu->addAction(multipleReadCorrection);
     nandMenu->addAction(newChip);
+    nandMenu->addSeparator();
+    nandMenu->addAction(saveSourceTable);
+    nandMenu->addAction(loadSourceTable);
 
     helpMenu = bar->addMenu(QString());
     texts.registerMenu(helpMenu, Help);
@@ -156,6 +161,8 @@ void MainActions::followEngine(bool nand, quint32 capabilities)
     nandMenu->menuAction()->setVisible(nand);
     multipleReadCorrection->setEnabled(nand);
     newChip->setEnabled(nand);
+    saveSourceTable->setEnabled(nand);
+    loadSourceTable->setEnabled(nand);
     smartCopy->setVisible(nand);
     const CapabilityActions enabled = CapabilityActions::from(capabilities);
     detect->setEnabled(enabled.detect);

@@ -45,6 +45,8 @@ public:
     QMenu *nandMenu = nullptr;
     QAction *multipleReadCorrection = nullptr;
     QAction *newChip = nullptr;
+    QAction *saveSourceTable = nullptr;
+    QAction *loadSourceTable = nullptr;
     // Help
     QAction *configFolder = nullptr;
     QAction *about = nullptr;

@@ -3,6 +3,7 @@
 #include "AnswerDispatcher.h"
 #include "AnswerKind.h"
 #include "ApplicationFolders.h"
+#include "BadBlockTab.h"
 #include "CDeviceFamily.h"
 #include "CDeviceItem.h"
 #include "CDeviceItemSPIFlash.h"
@@ -158,6 +159,12 @@ void MainWindow::buildLayout()
     m_tabs = new QTabWidget(this);
     m_tabs->addTab(m_log, uiText().text(UiTextId::MessageLog));
     m_memoryTabs = new MemoryTabs(*m_tabs, this);
+    m_badBlocks = new BadBlockTab(*m_tabs, this);
+    connect(m_badBlocks, &BadBlockTab::addressChosen, this, [this](quint64 address, bool keepMap) {
+        statusBar()->showMessage(
+            QString::asprintf(" %llX", static_cast<unsigned long long>(address)));
+        m_memoryTabs->makeAddressVisible(address, !keepMap);
+    });
 
     m_vertical = new QSplitter(Qt::Vertical, this);
     m_vertical->addWidget(m_tabs);
@@ -204,6 +211,8 @@ void MainWindow::connectActions()
     connect(a.editDeviceFile, &QAction::triggered, this, &MainWindow::editDeviceFile);
     connect(a.multipleReadCorrection, &QAction::triggered, this,
             [this] { issueCommand(QStringLiteral("mfc")); });
+    connect(a.saveSourceTable, &QAction::triggered, this, &MainWindow::saveSourceTable);
+    connect(a.loadSourceTable, &QAction::triggered, this, &MainWindow::loadSourceTable);
     connect(a.newChip, &QAction::triggered, this, [this] {
         if (!m_engine)
             return;
@@ -347,8 +356,9 @@ void MainWindow::deleteEngine()
         m_actions->engineToolBar->removeAction(m_toolAction);
         delete m_toolAction;
     }
-    // The views show the old engine's nodes: they go first.
+    // The views show the old engine's nodes and tables: they go first.
     m_memoryTabs->removeViews();
+    m_badBlocks->remove();
     m_dispatcher->setEngine(nullptr);
     m_console->RegisterCommands(nullptr);
     disconnect(m_engine.get(), nullptr, this, nullptr);
@@ -379,8 +389,10 @@ void MainWindow::createEngine(CDeviceItem &record)
     connect(engine, &ChipEngine::dataReady, m_dispatcher.get(), &AnswerDispatcher::dispatch);
     connect(engine, &ChipEngine::progress, this, &MainWindow::showWriteProgress);
 
-    if (auto *nandEngine = qobject_cast<NandEngine *>(engine))
+    if (auto *nandEngine = qobject_cast<NandEngine *>(engine)) {
         engine->setToolWidget(new NandPanel(*nandEngine, m_highDpi));
+        m_badBlocks->show(*nandEngine, m_highDpi);
+    }
     if (auto *spiEngine = qobject_cast<SpiEngine *>(engine);
         spiEngine && spiEngine->device().io > 1) {
         auto *singleIo = new QCheckBox(QStringLiteral("Single IO"));
@@ -737,10 +749,9 @@ void MainWindow::showTableProgress(uint value, uint maximum)
     m_status->progress->setValue(maximum == 0 ? 0 : int(value));
 }
 
-void MainWindow::refreshBadBlocks(int)
+void MainWindow::refreshBadBlocks(int which)
 {
-    // The block maps of the tables are drawn by views of their own; the
-    // window has none yet.
+    m_badBlocks->refresh(which);
 }
 
 QList<HexView *> MainWindow::memoryViews() const
@@ -830,6 +841,30 @@ void MainWindow::saveCurrentTab()
     m_engine->saveImage(m_tabs->currentWidget() == m_log ? QString() : m_tabs->tabText(index),
                         file);
     rememberFile(file);
+}
+
+void MainWindow::saveSourceTable()
+{
+    auto *nand = qobject_cast<NandEngine *>(m_engine.get());
+    if (!nand)
+        return;
+    const QString name =
+        m_questions->chooseSaveFile(uiText().text(UiTextId::SaveBbtTip), m_target.workingFolder,
+                                    QStringLiteral("All files (*.*)"));
+    if (!name.isEmpty())
+        nand->saveSourceTable(name);
+}
+
+void MainWindow::loadSourceTable()
+{
+    auto *nand = qobject_cast<NandEngine *>(m_engine.get());
+    if (!nand)
+        return;
+    const QString name =
+        m_questions->chooseOpenFile(uiText().text(UiTextId::LoadBbtTip), m_target.workingFolder,
+                                    QStringLiteral("All files (*.*)"));
+    if (!name.isEmpty())
+        nand->loadSourceTable(name);
 }
 
 void MainWindow::editDeviceFile()

@@ -17,6 +17,7 @@
 #include <memory>
 
 class AnswerDispatcher;
+class BadBlockTab;
 class CDeviceItem;
 class ChipEngine;
 class CommandConsole;
@@ -136,6 +137,7 @@ public:
     QSplitter *horizontalSplitter() const { return m_horizontal; }
     QSplitter *verticalSplitter() const { return m_vertical; }
     QTabWidget *tabs() const { return m_tabs; }
+    BadBlockTab *badBlockTab() const { return m_badBlocks; }
     // The memory views of the current engine, in node order.
     QList<HexView *> memoryViews() const;
     QLabel *usbStatusLabel() const;
@@ -192,6 +194,9 @@ private:
     void setWorkingFolder(const QString &folder);
     void openFile(const QString &path);
     void editDeviceFile();
+    // Nand -> Save BBT / Load BBT: the source table's file.
+    void saveSourceTable();
+    void loadSourceTable();
     // Tools -> New Flash: the custom device dialog for the action's family.
     void defineNewFlash(const QString &actionText);
     // The file an unattended read writes: the target and the time, in the
@@ -229,6 +234,8 @@ private:
     QPointer<QAction> m_toolAction;
     // One view per memory node of the engine, each on its own tab.
     MemoryTabs *m_memoryTabs = nullptr;
+    // The bad-block maps of a NAND engine.
+    BadBlockTab *m_badBlocks = nullptr;
     bool m_connectedDisplay = false;
     OperationProgress m_progress;
     QElapsedTimer m_clock;

@@ -67,7 +67,7 @@ void MemoryTabs::refresh(CMemoryNode *node)
     }
 }
 
-bool MemoryTabs::makeAddressVisible(quint64 address)
+bool MemoryTabs::makeAddressVisible(quint64 address, bool bringToFront)
 {
     HexView *shown = nullptr;
     for (HexView *view : views()) {
@@ -78,7 +78,7 @@ bool MemoryTabs::makeAddressVisible(quint64 address)
         view->makeVisible(offset, offset);
         shown = view;
     }
-    if (shown)
+    if (shown && bringToFront)
         m_tabs.setCurrentWidget(shown);
     return shown != nullptr;
 }

@@ -32,9 +32,10 @@ public:
 
     // The views of `node` recompute their extent; the current one repaints.
     void refresh(CMemoryNode *node);
-    // Scrolls every view whose node holds `address` to it and brings the
-    // last such view's tab to the front; false when no node holds it.
-    bool makeAddressVisible(quint64 address);
+    // Scrolls every view whose node holds `address` to it and, with
+    // `bringToFront`, brings the last such view's tab to the front; false
+    // when no node holds it.
+    bool makeAddressVisible(quint64 address, bool bringToFront = true);
 
 private:
     QTabWidget &m_tabs;

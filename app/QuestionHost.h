@@ -34,6 +34,10 @@ public:
     // fields filled from `presetIds`; the catalogue line of the device the
     // user described, or empty when cancelled.
     virtual QString defineDevice(int mode, const QString &title, const QStringList &presetIds) = 0;
+    // The file list of multiple read correction ("Select Files"): the user
+    // adds files (never `excluded`, no name twice) starting in `start`.
+    // False when cancelled; otherwise `files` holds the list in order.
+    virtual bool selectFiles(const QString &excluded, const QString &start, QStringList &files) = 0;
     // The about box; returns when it was closed.
     virtual void showAbout() = 0;
 };

@@ -70,6 +70,12 @@ QString UnattendedQuestions::defineDevice(int, const QString &title, const QStri
     return QString();
 }
 
+bool UnattendedQuestions::selectFiles(const QString &, const QString &, QStringList &)
+{
+    answered(QStringLiteral("Select Files"), uiText().text(UiTextId::Cancel));
+    return false;
+}
+
 void UnattendedQuestions::showAbout()
 {
     answered(uiText().text(UiTextId::AboutTitle), QStringLiteral("OK"));

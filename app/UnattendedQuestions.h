@@ -23,6 +23,7 @@ public:
     QString chooseDevice() override;
     int chooseAmong(const QStringList &names) override;
     QString defineDevice(int mode, const QString &title, const QStringList &presetIds) override;
+    bool selectFiles(const QString &excluded, const QString &start, QStringList &files) override;
     void showAbout() override;
 
 private:

@@ -3,6 +3,7 @@
 #include "AnswerKind.h"
 #include "CDeviceItemNand.h"
 #include "CFileMemoryNode.h"
+#include "MultipleReadCorrection.h"
 #include "NandPackets.h"
 #include "NandProgramChunk.h"
 #include "OperationHost.h"
@@ -332,6 +333,7 @@ void NandEngine::startBlockEdited(const QString &text)
 
 void NandEngine::operationFinished()
 {
+    m_smartCopy.stop();
     m_operation = Operation::None;
     m_plan.clear();
     releaseNodes();
@@ -393,6 +395,44 @@ void NandEngine::loadSourceTable(const QString &fileName)
         host()->refreshBadBlocks(0);
 }
 
+// --- smart copy and multiple read correction ---------------------------------------
+
+int NandEngine::startSmartCopy()
+{
+    return m_smartCopy.start(*this);
+}
+
+void NandEngine::multipleReadCorrection(bool withArgument)
+{
+    readWindowEdits();
+    if (withArgument || !host())
+        return;
+    if (nodesClaimed()) {
+        log(text(UiTextId::Busy));
+        return;
+    }
+    if (m_nand->GetSize() != m_device.size || blockBytes() == 0) {
+        log(text(UiTextId::SizeDoesNotMatch));
+        return;
+    }
+    QStringList files;
+    if (!host()->questions().selectFiles(m_nand->backingFileName(), host()->lastUsedFolder(),
+                                         files))
+        return;
+    if (files.size() < 2) {
+        log(text(UiTextId::FileError));
+        return;
+    }
+    MultipleReadCorrection::Output output;
+    output.base = quint64(m_window.startBlock()) * blockBytes();
+    output.size = quint64(m_window.blockCount()) * blockBytes();
+    output.hooks.log = m_nand->hooks().log;
+    output.hooks.askSaveFileName = m_nand->hooks().askSaveFileName;
+    output.hooks.rememberFile = m_nand->hooks().rememberFile;
+    MultipleReadCorrection::run(*m_nand, files, m_device.size, blockBytes(), output,
+                                [this](const QString &line) { log(line); });
+}
+
 // --- start operations ---------------------------------------------------------------
 
 int NandEngine::startRead(quint64 start, quint64 length, int operation)
@@ -423,6 +463,11 @@ int NandEngine::startErase(quint64 start, quint64 length)
 {
     if (refuseWithoutGeometry())
         return CommandStatus::Failed;
+    // The target image may be streaming (a smart copy).
+    if (nodesClaimed()) {
+        log(text(UiTextId::Busy));
+        return CommandStatus::Failed;
+    }
     m_operation = Operation::Erase;
     m_operationKind = JobCode::Erase;
     m_start = start;
@@ -767,6 +812,7 @@ void NandEngine::sourceBlockAnswer(const EngineMessage &message)
         host()->showTableProgress(0, 0);
         host()->refreshBadBlocks(0);
         host()->refreshBadBlocks(1);
+        m_smartCopy.sourceTableBuilt(*this);
         return;
     }
     const quint32 n = quint32(message.tag());
@@ -879,6 +925,9 @@ bool NandEngine::handleReply(EngineMessage &message)
         return true;
     case SourceBlock:
         sourceBlockAnswer(message);
+        return true;
+    case NandSmartCopy::BlockAnswer:
+        m_smartCopy.answer(*this, message);
         return true;
     case AnswerKind::ChipId:
         m_detection.idAnswer(*this, message);

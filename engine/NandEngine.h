@@ -7,6 +7,7 @@
 #include "NandDetection.h"
 #include "NandGeometry.h"
 #include "NandReadPlan.h"
+#include "NandSmartCopy.h"
 
 #include <QString>
 
@@ -72,6 +73,10 @@ public:
     bool postEraseStep() override;
     bool programEndFailed(const EngineMessage &message) override;
     void operationFinished() override;
+    // Multiple read correction of the "Nand" image with further reads the
+    // user selects; with an argument (the console's) it does nothing.
+    void multipleReadCorrection(bool withArgument) override;
+    int startSmartCopy() override;
 
     // --- NAND ---------------------------------------------------------------
     CDeviceItemNand &device() const { return m_device; }
@@ -113,6 +118,7 @@ public slots:
 
 private:
     friend class NandDetection;
+    friend class NandSmartCopy;
 
     enum class Operation { None, Read, Verify, BlankCheck, Erase, Program };
 
@@ -168,6 +174,7 @@ private:
     quint32 m_dataBytes = 0;
     bool m_copySourceBadBlocks = false;
     NandDetection m_detection;
+    NandSmartCopy m_smartCopy;
     Window m_nandWindow;
     Window m_targetWindow;
     // The source table being built: its first block and block count.

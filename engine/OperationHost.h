@@ -66,6 +66,8 @@ public:
     // desktop's default handler.
     virtual void openCatalogueFile(int kind) = 0;
     virtual QuestionHost &questions() = 0;
+    // The folder the user last worked in (file choosers start there).
+    virtual QString lastUsedFolder() const = 0;
     // The speed display and control show `step` without sending it again.
     virtual void setSpeedDisplay(int step) = 0;
 };

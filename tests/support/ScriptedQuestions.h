@@ -52,6 +52,15 @@ public:
                      .arg(QString::number(mode), title, presetIds.join(QLatin1Char(',')));
         return defineAnswer;
     }
+    // Records "files <excluded>"; answers filesAnswer unless
+    // filesAccepted is false.
+    bool selectFiles(const QString &excluded, const QString &, QStringList &files) override
+    {
+        asked << QStringLiteral("files ") + excluded;
+        if (filesAccepted)
+            files = filesAnswer;
+        return filesAccepted;
+    }
     void showAbout() override { asked << QStringLiteral("about"); }
 
     bool confirmAnswer = false;
@@ -61,5 +70,7 @@ public:
     QString deviceAnswer;
     int amongAnswer = -1;
     QString defineAnswer;
+    bool filesAccepted = false;
+    QStringList filesAnswer;
     QStringList asked;
 };
