@@ -1,7 +1,6 @@
 #include "ReadVote.h"
 
-#include "ProgramObjects.h"
-#include "UiTextId.h"
+#include "CMemoryNode.h"
 
 #include <algorithm>
 #include <bit>
@@ -13,7 +12,7 @@ constexpr quint64 Run = 512;
 
 QString failedLine(quint64 address)
 {
-    return uiText().text(UiTextId::CompareFailedAddress) +
+    return CMemoryNode::text(CMemoryNode::TextCompareFailed) +
            QString::asprintf(" %llX", static_cast<unsigned long long>(address));
 }
 
