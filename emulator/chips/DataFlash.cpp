@@ -133,6 +133,21 @@ void DataFlash::contents(std::uint64_t offset, std::span<std::uint8_t> out) cons
     }
 }
 
+std::size_t DataFlash::setContents(std::uint64_t offset, std::span<const std::uint8_t> data)
+{
+    const std::uint32_t ps = pageSize();
+    std::size_t done = 0;
+    while (done < data.size() && offset + done < size()) {
+        const std::uint64_t at = offset + done;
+        const auto page = static_cast<std::uint32_t>(at / ps);
+        const auto byte = static_cast<std::uint32_t>(at % ps);
+        const std::size_t n = std::min<std::size_t>(data.size() - done, ps - byte);
+        m_image.write(pageOffset(page) + byte, data.subspan(done, n));
+        done += n;
+    }
+    return done;
+}
+
 std::uint8_t DataFlash::status(Nanos now) const
 {
     std::uint8_t s =

@@ -59,6 +59,7 @@ public:
     // The array as the current mode addresses it, page after page.
     std::uint64_t size() const override { return std::uint64_t(m_config.pages) * pageSize(); }
     void contents(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+    std::size_t setContents(std::uint64_t offset, std::span<const std::uint8_t> data) override;
     std::uint32_t pageSize() const;
     bool binaryPages() const { return m_binary; }
     std::uint8_t status(Nanos now) const;

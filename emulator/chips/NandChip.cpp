@@ -204,4 +204,15 @@ void NandChip::contents(std::uint64_t offset, std::span<std::uint8_t> out) const
     m_image.read(m_base + offset, out.first(n));
 }
 
+std::size_t NandChip::setContents(std::uint64_t offset, std::span<const std::uint8_t> data)
+{
+    const std::uint64_t total = m_config.totalBytes();
+    if (offset >= total)
+        return 0;
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(data.size(), total - offset));
+    m_image.write(m_base + offset, data.first(n));
+    return n;
+}
+
 } // namespace kvemu::chips

@@ -104,6 +104,10 @@ public:
 
     // The stored bytes, without read disturbance (for inspection).
     void contents(std::uint64_t offset, std::span<std::uint8_t> out) const;
+    // Overwrites stored bytes as contents() addresses them (data and spare
+    // page after page), whatever the chip would allow; bytes past the chip
+    // are dropped. Returns the bytes written. For preparing tests.
+    std::size_t setContents(std::uint64_t offset, std::span<const std::uint8_t> data);
     std::uint64_t blockOf(std::uint32_t row) const;
 
 private:

@@ -93,6 +93,10 @@ public:
     virtual std::uint64_t size() const = 0;
     // The array's bytes (for inspection).
     virtual void contents(std::uint64_t offset, std::span<std::uint8_t> out) const = 0;
+    // Overwrites the array's bytes as contents() addresses them, whatever
+    // the chip would allow; bytes past the array are dropped. Returns the
+    // bytes written. For preparing tests.
+    virtual std::size_t setContents(std::uint64_t offset, std::span<const std::uint8_t> data) = 0;
 
 protected:
     struct Phase

@@ -59,6 +59,16 @@ void SpiEeprom::contents(std::uint64_t offset, std::span<std::uint8_t> out) cons
     m_image.readWindow(m_base, m_config.size, offset, out);
 }
 
+std::size_t SpiEeprom::setContents(std::uint64_t offset, std::span<const std::uint8_t> data)
+{
+    if (offset >= m_config.size)
+        return 0;
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(data.size(), m_config.size - offset));
+    m_image.write(m_base + offset, data.first(n));
+    return n;
+}
+
 std::uint8_t SpiEeprom::status(Nanos now) const
 {
     std::uint8_t s = m_status;

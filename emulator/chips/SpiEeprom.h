@@ -38,6 +38,7 @@ public:
     Nanos busyUntil() const override { return m_busyUntil; }
     std::uint64_t size() const override { return m_config.size; }
     void contents(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+    std::size_t setContents(std::uint64_t offset, std::span<const std::uint8_t> data) override;
     std::uint8_t status(Nanos now) const;
 
 protected:

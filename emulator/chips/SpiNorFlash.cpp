@@ -118,6 +118,16 @@ void SpiNorFlash::contents(std::uint64_t offset, std::span<std::uint8_t> out) co
     m_image.readWindow(m_base, m_config.size, offset, out);
 }
 
+std::size_t SpiNorFlash::setContents(std::uint64_t offset, std::span<const std::uint8_t> data)
+{
+    if (offset >= m_config.size)
+        return 0;
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(data.size(), m_config.size - offset));
+    m_image.write(m_base + offset, data.first(n));
+    return n;
+}
+
 std::uint8_t SpiNorFlash::status1(Nanos now) const
 {
     std::uint8_t s = m_status1;

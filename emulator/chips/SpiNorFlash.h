@@ -54,6 +54,7 @@ public:
     Nanos busyUntil() const override { return m_busyUntil; }
     std::uint64_t size() const override { return m_config.size; }
     void contents(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+    std::size_t setContents(std::uint64_t offset, std::span<const std::uint8_t> data) override;
     const std::vector<std::uint8_t> &sfdpArea() const { return m_sfdp; }
     unsigned addressBytes() const { return m_addressBytes; }
     std::uint8_t status1(Nanos now) const;

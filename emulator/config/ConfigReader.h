@@ -43,6 +43,9 @@ namespace kvemu {
 //     eeprom:     size, page_size, address_bytes, write_ms
 //   [ce0] .. [ce3] (nand): present = yes | no, and any nand key above for that
 //                 chip enable alone
+//   [second_chip] a second chip that swaps places with the first: the keys of
+//                 [chip] (family, when given, must be [chip]'s; nothing is taken
+//                 over from [chip], [ceN] do not apply; its own image file)
 class ConfigReader
 {
 public:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace kvemu {
 
@@ -105,6 +106,27 @@ std::uint64_t ChipBoard::chipBytes(unsigned chip) const
     if (m_family == ChipFamily::Nand)
         return chip < m_nand.size() && m_nand[chip] ? m_nand[chip]->config().totalBytes() : 0;
     return m_spi && chip == 0 ? m_spi->size() : 0;
+}
+
+std::optional<std::uint64_t> ChipBoard::setContents(unsigned chip, std::uint64_t offset,
+                                                    std::span<const std::uint8_t> data)
+{
+    if (m_family == ChipFamily::Nand) {
+        if (chip >= m_nand.size() || !m_nand[chip])
+            return std::nullopt;
+        return m_nand[chip]->setContents(offset, data);
+    }
+    if (!m_spi || chip != 0)
+        return std::nullopt;
+    return m_spi->setContents(offset, data);
+}
+
+void ChipBoard::swap(ChipBoard &other) noexcept
+{
+    std::swap(m_family, other.m_family);
+    std::swap(m_image, other.m_image);
+    std::swap(m_nand, other.m_nand);
+    std::swap(m_spi, other.m_spi);
 }
 
 } // namespace kvemu

@@ -58,6 +58,14 @@ public:
     bool contents(unsigned chip, std::uint64_t offset, std::span<std::uint8_t> out) const;
     // Size of that array; 0 when there is no such chip.
     std::uint64_t chipBytes(unsigned chip) const;
+    // Overwrites bytes of that array as contents() addresses them; the
+    // bytes written (those past the array are dropped), or nothing when
+    // there is no such chip.
+    std::optional<std::uint64_t> setContents(unsigned chip, std::uint64_t offset,
+                                             std::span<const std::uint8_t> data);
+    // Exchanges everything in the socket with `other`'s (chips and image
+    // files): a reference to this board then reaches the other chips.
+    void swap(ChipBoard &other) noexcept;
 
 private:
     ChipFamily m_family;

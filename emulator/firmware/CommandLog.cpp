@@ -51,6 +51,11 @@ void CommandLog::download(const std::string &image)
     append("DOWNLOAD " + image);
 }
 
+void CommandLog::socket(unsigned chip)
+{
+    append(chip == 0 ? "SOCKET first" : "SOCKET second");
+}
+
 void CommandLog::error(const std::string &reason)
 {
     append("ERROR " + reason);

@@ -15,6 +15,9 @@ namespace kvemu {
 //                                    two-digit lower-case hex, one blank apart)
 //   DATA 135168                      a block of program data after 0x1C
 //   DOWNLOAD NAND image 1            a firmware download completed
+//   SOCKET second                    the chips were swapped: the second chip
+//                                    sits in the socket now (SOCKET first: the
+//                                    first one again)
 //   ERROR short packet 0x27 ...      a protocol error (the packet got no answer)
 //
 // With a file named, each line is appended to it at once (one write, so the
@@ -35,6 +38,8 @@ public:
     void command(std::span<const std::uint8_t> packet);
     void data(std::uint64_t bytes);
     void download(const std::string &image);
+    // `chip` 0: the first chip went into the socket, else the second.
+    void socket(unsigned chip);
     void error(const std::string &reason);
 
     std::vector<std::string> lines() const;

@@ -24,9 +24,11 @@ void putLe32(std::vector<std::uint8_t> &bytes, std::uint32_t value)
 
 } // namespace
 
-ProgrammerFirmware::ProgrammerFirmware(FirmwareSettings settings, std::unique_ptr<ChipBoard> board)
+ProgrammerFirmware::ProgrammerFirmware(FirmwareSettings settings, std::unique_ptr<ChipBoard> board,
+                                       std::unique_ptr<ChipBoard> secondBoard)
     : m_settings(std::move(settings)), m_log(m_settings.logFile),
       m_board(board ? std::move(board) : std::make_unique<ChipBoard>(ChipBoardLayout{})),
+      m_waitingBoard(std::move(secondBoard)),
       m_clock(m_settings.realistic), m_context{*m_board, m_answers, m_clock, 512},
       m_readsUntilFailure(m_settings.failRead)
 {}
@@ -233,6 +235,49 @@ std::uint64_t ProgrammerFirmware::chipBytes(unsigned chip) const
 {
     std::lock_guard lock(m_mutex);
     return m_board->chipBytes(chip);
+}
+
+std::optional<std::uint64_t> ProgrammerFirmware::setChipContents(unsigned chip,
+                                                                 std::uint64_t offset,
+                                                                 std::span<const std::uint8_t> data)
+{
+    std::lock_guard lock(m_mutex);
+    try {
+        return m_board->setContents(chip, offset, data);
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
+}
+
+bool ProgrammerFirmware::hasSecondBoard() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_waitingBoard != nullptr;
+}
+
+unsigned ProgrammerFirmware::socketBoard() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_socketBoard;
+}
+
+bool ProgrammerFirmware::swapChips()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_waitingBoard)
+        return false;
+    // The protocol handlers hold the board by reference: the boards trade
+    // their contents, not their places.
+    m_board->swap(*m_waitingBoard);
+    m_socketBoard = 1 - m_socketBoard;
+    m_log.socket(m_socketBoard);
+    return true;
+}
+
+unsigned ProgrammerFirmware::starts() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_starts;
 }
 
 void ProgrammerFirmware::failRead(unsigned nth)

@@ -35,6 +35,9 @@ namespace kvemu {
 // marker (0x38) requests, unknown codes and short packets are protocol
 // errors: logged, answered with nothing.
 //
+// A second board, when given, waits beside the socket: swapChips() puts it
+// in and the one in the socket aside, both keeping their contents.
+//
 // Thread-safe; the USB model calls it with its own lock held.
 class ProgrammerFirmware : public FirmwareSide
 {
@@ -42,7 +45,8 @@ public:
     static constexpr std::uint32_t Magic = 0x170640DD;
     static constexpr std::uint32_t WrongImageMagic = 0xDD400617;
 
-    ProgrammerFirmware(FirmwareSettings settings, std::unique_ptr<ChipBoard> board);
+    ProgrammerFirmware(FirmwareSettings settings, std::unique_ptr<ChipBoard> board,
+                       std::unique_ptr<ChipBoard> secondBoard = nullptr);
     ~ProgrammerFirmware() override;
 
     void onStart(const ImageInfo &image, LinkSpeed speed) override;
@@ -59,6 +63,20 @@ public:
     ChipFamily chipFamily() const;
     bool chipContents(unsigned chip, std::uint64_t offset, std::span<std::uint8_t> out) const;
     std::uint64_t chipBytes(unsigned chip) const;
+    // Overwrites bytes of a chip in the socket as chipContents() reads them;
+    // the bytes written, or nothing without such a chip (or when the image
+    // file fails).
+    std::optional<std::uint64_t> setChipContents(unsigned chip, std::uint64_t offset,
+                                                 std::span<const std::uint8_t> data);
+    bool hasSecondBoard() const;
+    // 0 while the first board sits in the socket, 1 while the second does.
+    unsigned socketBoard() const;
+    // Swaps the boards and logs "SOCKET first" or "SOCKET second"; false
+    // (nothing changes) without a second board. The rest of a program in
+    // progress still goes to the chip it started on.
+    bool swapChips();
+    // How often the firmware has started (downloads and a start running).
+    unsigned starts() const;
     // The `nth` bulk read from now on fails, once (0: none).
     void failRead(unsigned nth);
     // Real time at which the device has done what it was asked so far (the
@@ -76,6 +94,8 @@ private:
     CommandLog m_log;
     mutable std::mutex m_mutex;
     std::unique_ptr<ChipBoard> m_board;
+    std::unique_ptr<ChipBoard> m_waitingBoard; // null without a second board
+    unsigned m_socketBoard = 0;
     AnswerQueue m_answers;
     DeviceClock m_clock;
     ProtocolContext m_context;

@@ -3,6 +3,7 @@
 #include "ConfigError.h"
 #include "ConfigReader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -288,8 +289,15 @@ int DropInHost::download(const void *records, unsigned char force)
     const std::uint16_t cpucs = vendor == VendorAn21 ? 0x7F92 : 0xE600;
     const std::uint8_t hold = 1;
     const std::uint8_t release = 0;
+    // Only the program's re-initialisation forces a download; the first
+    // connection of a process never does. A forced download into a
+    // programmer whose firmware ran before is where the chips change places
+    // (while the CPU is held, so no command runs on either).
+    const bool reinitialisation = force && m_programmer->firmware().starts() > 0;
     load(cpucs, &hold, 1);
     const int result = writeRecords(static_cast<const unsigned char *>(records));
+    if (result == 1 && reinitialisation)
+        m_programmer->firmware().swapChips();
     load(cpucs, &release, 1);
     closeLocked();
     lock.unlock();
@@ -341,6 +349,38 @@ long long DropInHost::readChip(int chip, std::uint64_t offset, unsigned char *bu
                                std::span<std::uint8_t>(buffer, static_cast<std::size_t>(n))))
         return -1;
     return static_cast<long long>(n);
+}
+
+long long DropInHost::writeChip(int chip, std::uint64_t offset, const unsigned char *buffer,
+                                std::uint64_t length)
+{
+    std::lock_guard lock(m_mutex);
+    ensureLoaded();
+    if (!m_programmer || chip < 0 || (!buffer && length > 0))
+        return -1;
+    ProgrammerFirmware &firmware = m_programmer->firmware();
+    const std::uint64_t size = firmware.chipBytes(static_cast<unsigned>(chip));
+    if (size == 0)
+        return -1;
+    const std::uint64_t n = offset >= size ? 0 : std::min(length, size - offset);
+    const auto written = firmware.setChipContents(
+        static_cast<unsigned>(chip), offset,
+        std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(n)));
+    return written ? static_cast<long long>(*written) : -1;
+}
+
+int DropInHost::socketChip()
+{
+    std::lock_guard lock(m_mutex);
+    ensureLoaded();
+    return m_programmer ? static_cast<int>(m_programmer->firmware().socketBoard()) : 0;
+}
+
+bool DropInHost::swapChip()
+{
+    std::lock_guard lock(m_mutex);
+    ensureLoaded();
+    return m_programmer && m_programmer->firmware().swapChips();
 }
 
 long long DropInHost::chipSize(int chip)

@@ -18,7 +18,9 @@ namespace kvemu {
 // all), open results 1 and 2 (vendor 0x0547), the download through
 // firmware-load requests with the CPU held in reset, and the pause after a
 // successful download. An open device is one enumeration of the model: once
-// the device re-enumerates or unplugs, transfers on it fail.
+// the device re-enumerates or unplugs, transfers on it fail. A forced
+// download into a programmer whose firmware has run before (the program's
+// re-initialisation) swaps the chips when the profile has a second one.
 //
 // The profile comes from the file named by KVEMU_CONFIG, read at first use;
 // KVEMU_LOG names the command log file. With realistic timing a transfer
@@ -50,7 +52,11 @@ public:
     bool reset();
     std::string lastError() const;
     long long readChip(int chip, std::uint64_t offset, unsigned char *buffer, std::uint64_t length);
+    long long writeChip(int chip, std::uint64_t offset, const unsigned char *buffer,
+                        std::uint64_t length);
     long long chipSize(int chip);
+    int socketChip();
+    bool swapChip();
     std::string commandLog();
     void clearLog();
     bool injectFault(std::string_view fault, std::uint64_t value);

@@ -4,8 +4,9 @@ namespace kvemu {
 
 EmulatedProgrammer::EmulatedProgrammer(EmulatorConfig config)
     : m_config(std::move(config)),
-      m_firmware(std::make_shared<ProgrammerFirmware>(m_config.firmware,
-                                                      std::make_unique<ChipBoard>(m_config.board))),
+      m_firmware(std::make_shared<ProgrammerFirmware>(
+          m_config.firmware, std::make_unique<ChipBoard>(m_config.board),
+          m_config.secondBoard ? std::make_unique<ChipBoard>(*m_config.secondBoard) : nullptr)),
       m_device(std::make_unique<EzUsbDevice>(m_config.usb, m_firmware)),
       m_replugDelayMs(m_config.replugDelayMs)
 {}

@@ -12,8 +12,8 @@ namespace kvemu {
 
 // A whole emulated programmer built from a configuration: the EZ-USB part
 // (EzUsbDevice) running our firmware (ProgrammerFirmware) with the chips of
-// the profile. service() does the time-driven steps: the re-enumeration
-// after a firmware start, and the replug that follows an unplug after the
+// the profile (and the second chip that waits to swap with them). service() does the time-driven
+// steps: the re-enumeration after a firmware start, and the replug that follows an unplug after the
 // configured delay. Not thread-safe beyond what the model and the firmware
 // guarantee: the owner serialises calls.
 class EmulatedProgrammer

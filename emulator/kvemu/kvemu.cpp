@@ -71,6 +71,22 @@ long long kvemu_chip_size(int chip)
     return DropInHost::instance().chipSize(chip);
 }
 
+long long kvemu_write_chip(int chip, unsigned long long offset, const unsigned char *buffer,
+                           unsigned long long length)
+{
+    return DropInHost::instance().writeChip(chip, offset, buffer, length);
+}
+
+int kvemu_socket_chip(void)
+{
+    return DropInHost::instance().socketChip();
+}
+
+int kvemu_swap_chip(void)
+{
+    return DropInHost::instance().swapChip() ? 1 : 0;
+}
+
 long long kvemu_command_log(char *buffer, long long size)
 {
     const std::string text = DropInHost::instance().commandLog();

@@ -44,6 +44,20 @@ KVEMU_EXPORT long long kvemu_read_chip(int chip, unsigned long long offset, unsi
                                        unsigned long long length);
 /* Size of that chip's array in bytes, 0 without such a chip. */
 KVEMU_EXPORT long long kvemu_chip_size(int chip);
+/* Overwrites `length` bytes of chip `chip` from `offset`, addressed as
+ * kvemu_read_chip reads them (NAND: data and spare page after page), whatever
+ * the chip would allow (bits may be set, bad-block marks changed); bytes past
+ * the chip are dropped. Bytes written, or -1 without such a chip. */
+KVEMU_EXPORT long long kvemu_write_chip(int chip, unsigned long long offset,
+                                        const unsigned char *buffer, unsigned long long length);
+/* Which chip sits in the socket: 0 the profile's [chip], 1 its [second_chip].
+ * The two change places on each re-initialisation (see emulator/README.md);
+ * kvemu_read_chip, kvemu_write_chip and kvemu_chip_size reach the one in the
+ * socket. */
+KVEMU_EXPORT int kvemu_socket_chip(void);
+/* Swaps the chips now, as a re-initialisation does (the command log gets its
+ * SOCKET line). 1 when done, 0 without a second chip. */
+KVEMU_EXPORT int kvemu_swap_chip(void);
 /* The command log kept in memory, lines ended by '\n', written to `buffer`
  * (at most size - 1 bytes and a NUL); returns the log's full length. */
 KVEMU_EXPORT long long kvemu_command_log(char *buffer, long long size);

@@ -281,6 +281,29 @@ void TestEmulatorConfig::errorsNameTheLine_data()
                                  << "the page size must divide the size";
     QTest::newRow("NUL byte") << QString("[chip]\nfamily = n") + QChar(0) + "and\n"
                               << "line 2: a NUL byte";
+    QTest::newRow("second chip of another family")
+        << "[chip]\nfamily = nand\nid = EC F1\n[second_chip]\nfamily = spi\nid = EF 40 17\n"
+        << "line 5: [second_chip] holds a spi chip, but the chip it swaps with is nand: both "
+           "must be of one family";
+    QTest::newRow("second chip beside an empty socket")
+        << "[second_chip]\nfamily = nand\nid = EC F1\n"
+        << "line 2: [second_chip] holds a nand chip, but the chip it swaps with is none";
+    QTest::newRow("second chip sharing the image file")
+        << "[chip]\nfamily = eeprom\nimage = /tmp/one.img\n[second_chip]\nimage = /tmp/one.img\n"
+        << "line 4: [second_chip] needs an image file of its own";
+    QTest::newRow("second chip takes no chip enable keys")
+        << "[chip]\nfamily = nand\nid = EC F1\n[second_chip]\nid = EC F1\npresent = no\n"
+        << "line 6: unknown key \"present\" in [second_chip] of family nand";
+    QTest::newRow("second chip needs its own id")
+        << "[chip]\nfamily = nand\nid = EC F1\nbad_blocks = 3\n[second_chip]\nbad_blocks = 5\n"
+        << "line 5: [second_chip]: the chip needs its id bytes";
+    QTest::newRow("second serial chip needs its own id")
+        << "[chip]\nfamily = spi\nid = EF 40 17\n[second_chip]\nsize = 8M\n"
+        << "line 4: [second_chip] needs the chip's id bytes";
+    QTest::newRow("second chip's bad block past its end")
+        << "[chip]\nfamily = nand\nid = EC\nblocks = 8\n[second_chip]\nid = EC\nblocks = "
+           "4\nbad_blocks = 5\n"
+        << "line 5: [second_chip]: a bad block lies past the last block";
 }
 
 void TestEmulatorConfig::errorsNameTheLine()
@@ -314,6 +337,10 @@ void TestEmulatorConfig::shippedProfilesBuild_data()
                                  << QByteArray("\xC2\xF1\x80\x95\x02", 5);
     QTest::newRow("1 GiB class") << "nand-1gib.ini" << int(ChipFamily::Nand) << 1
                                  << QByteArray("\x20\xD3\x14\xA5\x34", 5);
+    QTest::newRow("smart copy") << "nand-smart-copy.ini" << int(ChipFamily::Nand) << 1
+                                << QByteArray("\xEC\xF1\x00\x95\x40", 5);
+    QTest::newRow("read flips") << "nand-flips.ini" << int(ChipFamily::Nand) << 1
+                                << QByteArray("\xEC\xF1\x00\x95\x40", 5);
     QTest::newRow("W25Q64FV") << "spi-w25q64fv.ini" << int(ChipFamily::SpiNor) << 0
                               << QByteArray("\xEF\x40\x17", 3);
     QTest::newRow("unknown SPI with SFDP")
@@ -334,6 +361,7 @@ void TestEmulatorConfig::shippedProfilesBuild()
     const EmulatorConfig c = ConfigReader::readFile(path);
     QCOMPARE(int(c.board.family), family);
     QVERIFY(c.board.imagePath.empty()); // shipped profiles never write into the source tree
+    QVERIFY(!c.secondBoard || c.secondBoard->imagePath.empty());
     ChipBoard board(c.board);
     const std::vector<std::uint8_t> expected(id.begin(), id.end());
     if (c.board.family == ChipFamily::Nand) {
@@ -371,6 +399,8 @@ void TestEmulatorConfig::nandProfilesMatchTheCatalogue_data()
     QTest::newRow("unknown without ONFI") << "nand-unknown-no-onfi.ini" << QStringList{} << false;
     QTest::newRow("weak blocks") << "nand-weak-blocks.ini" << QStringList{"MX30LF1G18AC"} << false;
     QTest::newRow("1 GiB class") << "nand-1gib.ini" << QStringList{"NAND08GW3C2B"} << false;
+    QTest::newRow("smart copy") << "nand-smart-copy.ini" << QStringList{"K9F1G08U0B"} << false;
+    QTest::newRow("read flips") << "nand-flips.ini" << QStringList{"K9F1G08U0B"} << false;
 }
 
 void TestEmulatorConfig::nandProfilesMatchTheCatalogue()

@@ -32,6 +32,9 @@ using Reset = int (*)();
 using LastError = const char *(*)();
 using ReadChip = long long (*)(int, unsigned long long, unsigned char *, unsigned long long);
 using ChipSize = long long (*)(int);
+using WriteChip = long long (*)(int, unsigned long long, const unsigned char *, unsigned long long);
+using SocketChip = int (*)();
+using SwapChip = int (*)();
 using CommandLogText = long long (*)(char *, long long);
 using ClearLog = void (*)();
 using InjectFault = int (*)(const char *, unsigned long long);
@@ -75,6 +78,7 @@ private slots:
     void firmwareAlreadyRunningAtStart();
     void statusFromAnotherThreadWhileTransferring();
     void logFileHoldsEveryLine();
+    void secondChipThroughTheExports();
 
 private:
     int writePacket(const Bytes &p)
@@ -95,6 +99,9 @@ private:
     LastError m_lastError = nullptr;
     ReadChip m_readChip = nullptr;
     ChipSize m_chipSize = nullptr;
+    WriteChip m_writeChip = nullptr;
+    SocketChip m_socketChip = nullptr;
+    SwapChip m_swapChip = nullptr;
     CommandLogText m_log = nullptr;
     ClearLog m_clearLog = nullptr;
     InjectFault m_fault = nullptr;
@@ -174,12 +181,15 @@ void TestKvemuDropIn::initTestCase()
     m_lastError = reinterpret_cast<LastError>(m_library.resolve("kvemu_last_error"));
     m_readChip = reinterpret_cast<ReadChip>(m_library.resolve("kvemu_read_chip"));
     m_chipSize = reinterpret_cast<ChipSize>(m_library.resolve("kvemu_chip_size"));
+    m_writeChip = reinterpret_cast<WriteChip>(m_library.resolve("kvemu_write_chip"));
+    m_socketChip = reinterpret_cast<SocketChip>(m_library.resolve("kvemu_socket_chip"));
+    m_swapChip = reinterpret_cast<SwapChip>(m_library.resolve("kvemu_swap_chip"));
     m_log = reinterpret_cast<CommandLogText>(m_library.resolve("kvemu_command_log"));
     m_clearLog = reinterpret_cast<ClearLog>(m_library.resolve("kvemu_clear_log"));
     m_fault = reinterpret_cast<InjectFault>(m_library.resolve("kvemu_inject_fault"));
     m_setPause = reinterpret_cast<SetPause>(m_library.resolve("kvemu_set_download_pause_ms"));
     QVERIFY(m_configure && m_reset && m_lastError && m_readChip && m_chipSize && m_log &&
-            m_clearLog && m_fault && m_setPause);
+            m_clearLog && m_fault && m_setPause && m_writeChip && m_socketChip && m_swapChip);
     // Nothing but these is exported.
     QVERIFY(!m_library.resolve("_ZN5kvemu10DropInHost8instanceEv"));
 }
@@ -497,6 +507,33 @@ void TestKvemuDropIn::logFileHoldsEveryLine()
     const QByteArray kept = QByteArray::fromStdString(log());
     QVERIFY(!kept.isEmpty());
     QVERIFY(text.endsWith(kept));
+}
+
+void TestKvemuDropIn::secondChipThroughTheExports()
+{
+    connect("[chip]\nfamily = nand\nid = EC F1\nblocks = 8\n[second_chip]\nid = EC F1\nblocks = "
+            "4\n",
+            NandImage1);
+    QCOMPARE(m_socketChip(), 0);
+    const unsigned char bytes[4] = {0x12, 0x34, 0x56, 0x78};
+    QCOMPARE(m_writeChip(0, 2046, bytes, 4), 4LL);
+    QCOMPARE(m_swapChip(), 1);
+    QCOMPARE(m_socketChip(), 1);
+    QCOMPARE(m_chipSize(0), 4LL * 64 * 2112);
+    unsigned char back[4] = {};
+    QCOMPARE(m_readChip(0, 2046, back, 4), 4LL);
+    QCOMPARE(back[0], 0xFF);
+    // The program's re-initialisation puts the first chip back.
+    m_table.close();
+    QCOMPARE(m_table.download(firmwareImage(NandImage1).records, true), 1);
+    QVERIFY(waitForOpen(1));
+    QCOMPARE(m_socketChip(), 0);
+    QCOMPARE(m_readChip(0, 2046, back, 4), 4LL);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(back), 4),
+             QByteArray(reinterpret_cast<const char *>(bytes), 4));
+    QVERIFY(log().find("SOCKET second\nSOCKET first\nDOWNLOAD NAND image 1\n") !=
+            std::string::npos);
+    m_table.close();
 }
 
 KORVANE_TEST_MAIN_WITH(QCoreApplication, TestKvemuDropIn)
