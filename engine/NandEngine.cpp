@@ -850,10 +850,30 @@ void NandEngine::programPages()
         uint tag;
     };
     std::vector<Chunk> chunks;
+    // The image smart copy laid out around the target's bad blocks: those
+    // blocks are left alone (programming them can only fail).
+    const bool skipBad = source == m_target;
+    const quint64 pagesPerBlock = quint64(m_device.blockSize);
     while (page < endPage) {
         quint64 pages = std::min<quint64>(endPage - page, packet);
         if (m_geometry.pagesPerChip != 0)
             pages = std::min<quint64>(pages, m_geometry.pagesPerChip - rowOfPage(page));
+        if (skipBad) {
+            const quint64 block = page / pagesPerBlock;
+            if (m_targetTable.isBad(quint32(block))) {
+                const quint64 next = std::min(endPage, (block + 1) * pagesPerBlock);
+                position += quint32(((next - page) * pageSize + packet - 1) / packet);
+                page = next;
+                continue;
+            }
+            // A chunk ends before the next bad block.
+            for (quint64 b = block + 1; b * pagesPerBlock < page + pages; ++b) {
+                if (m_targetTable.isBad(quint32(b))) {
+                    pages = b * pagesPerBlock - page;
+                    break;
+                }
+            }
+        }
         const quint32 packets = quint32((pages * pageSize + packet - 1) / packet);
         chunks.push_back({page, quint32(pages), packets, position});
         position += packets;

@@ -36,6 +36,8 @@ public:
         m_clearLog = resolve<ClearLog>("kvemu_clear_log");
         m_fault = resolve<InjectFault>("kvemu_inject_fault");
         m_setPause = resolve<SetPause>("kvemu_set_download_pause_ms");
+        m_writeChip = resolve<WriteChip>("kvemu_write_chip");
+        m_socketChip = resolve<SocketChip>("kvemu_socket_chip");
         return m_configure && m_lastError && m_readChip && m_chipSize && m_log && m_clearLog &&
                m_fault && m_setPause;
     }
@@ -70,6 +72,15 @@ public:
         return bytes;
     }
     quint64 chipSize(int chip) const { return quint64(qMax(0LL, m_chipSize(chip))); }
+    // Raw bytes into the chip in the socket (NAND: data and spare per page).
+    bool writeChip(int chip, quint64 offset, const QByteArray &bytes)
+    {
+        return m_writeChip &&
+               m_writeChip(chip, offset, reinterpret_cast<const unsigned char *>(bytes.constData()),
+                           quint64(bytes.size())) == bytes.size();
+    }
+    // 0 the profile's first chip is in the socket, 1 its second.
+    int socketChip() const { return m_socketChip ? m_socketChip() : 0; }
 
     // "unplug" (back after `value` ms), "replug", "unplug_after_bytes", "fail_read".
     bool inject(const char *fault, quint64 value = 0) { return m_fault(fault, value) == 1; }
@@ -84,6 +95,9 @@ private:
     using ClearLog = void (*)();
     using InjectFault = int (*)(const char *, unsigned long long);
     using SetPause = void (*)(unsigned);
+    using WriteChip = long long (*)(int, unsigned long long, const unsigned char *,
+                                    unsigned long long);
+    using SocketChip = int (*)();
 
     template <typename F> F resolve(const char *name)
     {
@@ -98,5 +112,7 @@ private:
     CommandLogText m_log = nullptr;
     ClearLog m_clearLog = nullptr;
     InjectFault m_fault = nullptr;
+    WriteChip m_writeChip = nullptr;
+    SocketChip m_socketChip = nullptr;
     SetPause m_setPause = nullptr;
 };
