@@ -5,6 +5,7 @@
 #include "CFileMemoryNode.h"
 #include "CommandConsole.h"
 #include "DropInEmulator.h"
+#include "FileSizeLimit.h"
 #include "HexView.h"
 #include "MainActions.h"
 #include "MainWindow.h"
@@ -75,6 +76,8 @@ private slots:
     void multipleReadCorrectionRepairsFlips();
     void multipleReadCorrectionRefusals_data();
     void multipleReadCorrectionRefusals();
+    void fullDisk_data();
+    void fullDisk();
 
 private:
     void start(const std::string &text);
@@ -374,6 +377,61 @@ void TestNandCloning::multipleReadCorrectionRefusals()
     QCOMPARE(QFile::exists(file(QStringLiteral("out.bin"))), outputCreated);
     if (outputCreated)
         QCOMPARE(QFile(file(QStringLiteral("out.bin"))).size(), qint64(0));
+}
+
+// A disk that fills while the corrected image or the target image is
+// written: the log says so, the output ends there, nothing is programmed.
+void TestNandCloning::fullDisk_data()
+{
+    QTest::addColumn<bool>("smartCopy");
+    QTest::newRow("corrected image") << false;
+    QTest::newRow("target image") << true;
+}
+
+void TestNandCloning::fullDisk()
+{
+    QFETCH(bool, smartCopy);
+    start(profile("nand-flips.ini"));
+    const quint64 limit = 3 * BlockBytes;
+    if (smartCopy) {
+        setWindow(10, 8);
+        TestFiles::write(file(QStringLiteral("source.bin")), QByteArray(int(8 * BlockBytes), char(0xFF)));
+        m_window->issueCommand(QStringLiteral("load ") + file(QStringLiteral("source.bin")));
+        QTRY_COMPARE(engine()->sourceTable().state(17), qint32(BadBlockTable::Good));
+        QVERIFY(job(QStringLiteral("erase")));
+        const int commandsBefore = int(m_emulator.commandLines().size());
+        {
+            FileSizeLimit full(limit);
+            QVERIFY(full.active());
+            QVERIFY(!job(QStringLiteral("smtcpy")));
+        }
+        QVERIFY(m_window->logText().contains(QStringLiteral("File Error")));
+        QVERIFY(m_emulator.commandLines()
+                    .mid(commandsBefore)
+                    .filter(QStringLiteral("CMD 1C"))
+                    .isEmpty());
+        QCOMPARE(m_emulator.readChip(0, 10 * BlockBytes, BlockBytes),
+                 QByteArray(int(BlockBytes), char(0xFF)));
+        return;
+    }
+    for (const char *name : {"image.bin", "read1.bin", "read2.bin"}) {
+        QFile sparse(file(QLatin1String(name)));
+        QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize(qint64(DeviceBytes)));
+    }
+    m_window->issueCommand(QStringLiteral("load ") + file(QStringLiteral("image.bin")));
+    QTRY_COMPARE(engine()->nandNode()->GetSize(), DeviceBytes);
+    m_questions.filesAccepted = true;
+    m_questions.filesAnswer = {file(QStringLiteral("read1.bin")),
+                               file(QStringLiteral("read2.bin"))};
+    m_questions.saveAnswer = file(QStringLiteral("corrected.bin"));
+    {
+        FileSizeLimit full(limit);
+        QVERIFY(full.active());
+        m_window->issueCommand(QStringLiteral("mfc"));
+    }
+    QVERIFY(logged(file(QStringLiteral("corrected.bin")) + QStringLiteral(" File Error")));
+    QVERIFY(QFile(file(QStringLiteral("corrected.bin"))).size() <= qint64(limit));
+    QCOMPARE(QFile(file(QStringLiteral("image.bin"))).size(), qint64(DeviceBytes));
 }
 
 QTEST_MAIN(TestNandCloning)

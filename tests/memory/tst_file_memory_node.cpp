@@ -1,5 +1,6 @@
 #include "BadBlockSkip.h"
 #include "CFileMemoryNode.h"
+#include "FileSizeLimit.h"
 #include "NodeTestSupport.h"
 #include "TestHome.h"
 
@@ -23,33 +24,6 @@ constexpr quint64 FourGiB = quint64(4) << 30;
 constexpr quint32 PageSize = 2112;
 constexpr quint32 PagesPerBlock = 64;
 constexpr quint64 BlockBytes = quint64(PageSize) * PagesPerBlock;
-
-// Limits the size of files this process may write, for the lifetime of the
-// object: a write past the limit fails with EFBIG, as a full disk fails a
-// write with ENOSPC. SIGXFSZ is ignored so the process survives it.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_previous);
-        rlimit limited = m_previous;
-        limited.rlim_cur = bytes;
-        m_active = setrlimit(RLIMIT_FSIZE, &limited) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_previous);
-        std::signal(SIGXFSZ, m_previousHandler);
-    }
-    bool active() const { return m_active; }
-
-private:
-    rlimit m_previous{};
-    void (*m_previousHandler)(int) = nullptr;
-    bool m_active = false;
-};
 
 // A file of `size` bytes that takes no disk space except where written.
 bool makeSparseFile(const QString &path, quint64 size)
