@@ -4,7 +4,7 @@
 #include "BadBlockTable.h"
 #include "CFileMemoryNode.h"
 #include "CommandConsole.h"
-#include "DropInEmulator.h"
+#include "EmulatedWindow.h"
 #include "FileSizeLimit.h"
 #include "HexView.h"
 #include "MainActions.h"
@@ -80,14 +80,11 @@ private slots:
     void fullDisk();
 
 private:
-    void start(const std::string &text);
-    bool job(const QString &line, int timeoutMs = 30000);
+    void start(const std::string &text) { QVERIFY(m_session.start(text, K9)); }
+    bool job(const QString &line, int timeoutMs = 30000) { return m_session.job(line, timeoutMs); }
     void setWindow(quint32 start, quint32 count);
     NandEngine *engine() const { return qobject_cast<NandEngine *>(m_window->engine()); }
-    bool logged(const QString &line) const
-    {
-        return m_window->logText().split(QLatin1Char('\n')).contains(line);
-    }
+    bool logged(const QString &line) const { return m_session.logged(line); }
     // Each case has files of its own.
     QString file(const QString &name) const
     {
@@ -98,55 +95,28 @@ private:
         return folder + QLatin1Char('/') + name;
     }
 
-    DropInEmulator m_emulator;
-    std::unique_ptr<TestHome::Fresh> m_home;
-    std::unique_ptr<ProgramObjects> m_objects;
-    ScriptedQuestions m_questions;
-    std::unique_ptr<MainWindow> m_window;
+    EmulatedWindow m_session;
+    DropInEmulator &m_emulator = m_session.emulator;
+    ScriptedQuestions &m_questions = m_session.questions;
+    std::unique_ptr<MainWindow> &m_window = m_session.window;
     QTemporaryDir m_files;
 };
 
 void TestNandCloning::initTestCase()
 {
-    QVERIFY(m_emulator.load());
-    m_emulator.setDownloadPause(0);
+    QVERIFY(m_session.load());
     QVERIFY(m_files.isValid());
 }
 
 void TestNandCloning::init()
 {
-    m_home = std::make_unique<TestHome::Fresh>();
-    m_objects = std::make_unique<ProgramObjects>();
-    m_questions = ScriptedQuestions();
+    m_session.begin();
     NandDetection::resetProgramState();
 }
 
 void TestNandCloning::cleanup()
 {
-    m_window.reset();
-    m_objects.reset();
-    m_home.reset();
-}
-
-void TestNandCloning::start(const std::string &text)
-{
-    QVERIFY(m_emulator.configure(text));
-    m_emulator.clearLog();
-    settings().setString(Settings::TestName, K9);
-    m_window = std::make_unique<MainWindow>(&m_questions);
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->programmerConnected(), 8000);
-    QTRY_VERIFY_WITH_TIMEOUT(m_emulator.commandLog().contains(QStringLiteral("CMD 10 ")), 8000);
-    QTest::qWait(50);
-}
-
-bool TestNandCloning::job(const QString &line, int timeoutMs)
-{
-    QSignalSpy ended(m_window.get(), &MainWindow::jobEndReported);
-    QSignalSpy failed(m_window.get(), &MainWindow::jobFailureReported);
-    m_window->issueCommand(line);
-    if (!QTest::qWaitFor([&] { return !ended.isEmpty() || !failed.isEmpty(); }, timeoutMs))
-        return false;
-    return failed.isEmpty();
+    m_session.end();
 }
 
 void TestNandCloning::setWindow(quint32 start, quint32 count)
@@ -395,7 +365,8 @@ void TestNandCloning::fullDisk()
     const quint64 limit = 3 * BlockBytes;
     if (smartCopy) {
         setWindow(10, 8);
-        TestFiles::write(file(QStringLiteral("source.bin")), QByteArray(int(8 * BlockBytes), char(0xFF)));
+        TestFiles::write(file(QStringLiteral("source.bin")),
+                         QByteArray(int(8 * BlockBytes), char(0xFF)));
         m_window->issueCommand(QStringLiteral("load ") + file(QStringLiteral("source.bin")));
         QTRY_COMPARE(engine()->sourceTable().state(17), qint32(BadBlockTable::Good));
         QVERIFY(job(QStringLiteral("erase")));

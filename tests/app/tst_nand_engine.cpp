@@ -3,7 +3,7 @@
 #include "CDeviceItemNand.h"
 #include "CFileMemoryNode.h"
 #include "CommandConsole.h"
-#include "DropInEmulator.h"
+#include "EmulatedWindow.h"
 #include "MainActions.h"
 #include "MainWindow.h"
 #include "NandDetection.h"
@@ -86,7 +86,7 @@ private slots:
 private:
     void start(const std::string &profile, const QString &target = K9);
     // Issues `line` and waits for its job's end; true when it ended well.
-    bool job(const QString &line, int timeoutMs = 20000);
+    bool job(const QString &line, int timeoutMs = 20000) { return m_session.job(line, timeoutMs); }
     void setWindow(quint32 start, quint32 count);
     NandEngine *engine() const { return qobject_cast<NandEngine *>(m_window->engine()); }
     int logCount(const QString &line) const
@@ -96,63 +96,34 @@ private:
     QStringList commandsAfter(int from) const { return m_emulator.commandLines().mid(from); }
     QString file(const QString &name) const { return m_files.filePath(name); }
 
-    DropInEmulator m_emulator;
-    std::unique_ptr<TestHome::Fresh> m_home;
-    std::unique_ptr<ProgramObjects> m_objects;
-    ScriptedQuestions m_questions;
-    QStringList m_opened;
-    std::unique_ptr<MainWindow> m_window;
+    EmulatedWindow m_session;
+    DropInEmulator &m_emulator = m_session.emulator;
+    ScriptedQuestions &m_questions = m_session.questions;
+    QStringList &m_opened = m_session.opened;
+    std::unique_ptr<MainWindow> &m_window = m_session.window;
     QTemporaryDir m_files;
 };
 
 void TestNandEngine::initTestCase()
 {
-    QVERIFY(m_emulator.load());
-    m_emulator.setDownloadPause(0);
+    QVERIFY(m_session.load());
     QVERIFY(m_files.isValid());
 }
 
 void TestNandEngine::init()
 {
-    m_home = std::make_unique<TestHome::Fresh>();
-    m_objects = std::make_unique<ProgramObjects>();
-    m_questions = ScriptedQuestions();
-    m_opened.clear();
+    m_session.begin();
     NandDetection::resetProgramState();
 }
 
 void TestNandEngine::cleanup()
 {
-    m_window.reset();
-    m_objects.reset();
-    m_home.reset();
+    m_session.end();
 }
 
 void TestNandEngine::start(const std::string &profile, const QString &target)
 {
-    QVERIFY(m_emulator.configure(profile));
-    m_emulator.clearLog();
-    settings().setString(Settings::TestName, target);
-    m_window = std::make_unique<MainWindow>(&m_questions);
-    m_window->setUrlOpener([this](const QUrl &url) {
-        m_opened << url.toString();
-        return true;
-    });
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->programmerConnected(), 8000);
-    // The adapter check has been answered: nothing of the connection is
-    // left to interleave with the test's packets.
-    QTRY_VERIFY_WITH_TIMEOUT(m_emulator.commandLog().contains(QStringLiteral("CMD 10 ")), 8000);
-    QTest::qWait(50);
-}
-
-bool TestNandEngine::job(const QString &line, int timeoutMs)
-{
-    QSignalSpy ended(m_window.get(), &MainWindow::jobEndReported);
-    QSignalSpy failed(m_window.get(), &MainWindow::jobFailureReported);
-    m_window->issueCommand(line);
-    if (!QTest::qWaitFor([&] { return !ended.isEmpty() || !failed.isEmpty(); }, timeoutMs))
-        return false;
-    return failed.isEmpty();
+    QVERIFY(m_session.start(profile, target));
 }
 
 void TestNandEngine::setWindow(quint32 start, quint32 count)

@@ -1,7 +1,7 @@
 #include "ApplicationFolders.h"
 #include "CDeviceItemSPIFlash.h"
 #include "CMemoryNode.h"
-#include "DropInEmulator.h"
+#include "EmulatedWindow.h"
 #include "HexView.h"
 #include "MainWindow.h"
 #include "ProgramObjects.h"
@@ -85,61 +85,37 @@ private:
         return bytes;
     }
 
-    DropInEmulator m_emulator;
-    std::unique_ptr<TestHome::Fresh> m_home;
-    std::unique_ptr<ProgramObjects> m_objects;
-    ScriptedQuestions m_questions;
-    std::unique_ptr<MainWindow> m_window;
+    EmulatedWindow m_session;
+    DropInEmulator &m_emulator = m_session.emulator;
+    ScriptedQuestions &m_questions = m_session.questions;
+    std::unique_ptr<MainWindow> &m_window = m_session.window;
     QTemporaryDir m_files;
 };
 
 void TestSpiEngine::initTestCase()
 {
-    QVERIFY(m_emulator.load());
-    m_emulator.setDownloadPause(0);
+    QVERIFY(m_session.load());
     QVERIFY(m_files.isValid());
 }
 
 void TestSpiEngine::init()
 {
-    m_home = std::make_unique<TestHome::Fresh>();
-    m_objects = std::make_unique<ProgramObjects>();
-    m_questions = ScriptedQuestions();
+    m_session.begin();
 }
 
 void TestSpiEngine::cleanup()
 {
-    m_window.reset();
-    m_objects.reset();
-    m_home.reset();
+    m_session.end();
 }
 
 bool TestSpiEngine::start(const std::string &profileText, const QString &target)
 {
-    if (!m_emulator.configure(profileText))
-        return false;
-    m_emulator.clearLog();
-    settings().setString(Settings::TestName, target);
-    m_window = std::make_unique<MainWindow>(&m_questions);
-    m_window->setUrlOpener([](const QUrl &) { return true; });
-    if (!QTest::qWaitFor([&] { return m_window->programmerConnected(); }, 8000) ||
-        !QTest::qWaitFor(
-            [&] { return m_emulator.commandLog().contains(QStringLiteral("CMD 10 ")); }, 8000)) {
-        qWarning("the programmer did not come up:\n%s", qPrintable(m_window->logText()));
-        return false;
-    }
-    QTest::qWait(50);
-    return true;
+    return m_session.start(profileText, target);
 }
 
 bool TestSpiEngine::job(const QString &line, int timeoutMs)
 {
-    QSignalSpy ended(m_window.get(), &MainWindow::jobEndReported);
-    QSignalSpy failed(m_window.get(), &MainWindow::jobFailureReported);
-    m_window->issueCommand(line);
-    if (!QTest::qWaitFor([&] { return !ended.isEmpty() || !failed.isEmpty(); }, timeoutMs))
-        return false;
-    return failed.isEmpty();
+    return m_session.job(line, timeoutMs);
 }
 
 void TestSpiEngine::detection_data()
