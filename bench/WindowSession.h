@@ -13,6 +13,8 @@
 
 #include <sys/resource.h>
 
+#include <cstdio>
+
 #include <memory>
 #include <string>
 
@@ -21,6 +23,19 @@ inline double peakResidentMiB()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_maxrss) / 1024.0;
+}
+
+// The emulated programmer from the dll folder beside the benchmark, without
+// download pauses; false (and a line on stderr) when it is not there.
+inline bool loadEmulator(DropInEmulator &emulator)
+{
+    if (!emulator.load()) {
+        std::fprintf(stderr, "the emulated programmer is not in %s/dll\n",
+                     qPrintable(QCoreApplication::applicationDirPath()));
+        return false;
+    }
+    emulator.setDownloadPause(0);
+    return true;
 }
 
 class WindowSession

@@ -59,12 +59,8 @@ int main(int argc, char **argv)
     ProgramObjects objects;
     TestHome::Fresh home;
     DropInEmulator emulator;
-    if (!emulator.load()) {
-        std::fprintf(stderr, "the emulated programmer is not in %s/dll\n",
-                     qPrintable(QCoreApplication::applicationDirPath()));
+    if (!loadEmulator(emulator))
         return 1;
-    }
-    emulator.setDownloadPause(0);
     QTemporaryDir files;
     ScriptedQuestions questions;
     questions.saveAnswer = files.filePath(QStringLiteral("chip.bin"));

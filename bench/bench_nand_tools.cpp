@@ -93,12 +93,8 @@ int main(int argc, char **argv)
     ProgramObjects objects;
     TestHome::Fresh home;
     DropInEmulator emulator;
-    if (!emulator.load()) {
-        std::fprintf(stderr, "the emulated programmer is not in %s/dll\n",
-                     qPrintable(QCoreApplication::applicationDirPath()));
+    if (!loadEmulator(emulator))
         return 1;
-    }
-    emulator.setDownloadPause(0);
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1])
                            : QFileInfo(QStringLiteral("/dev/shm")).isDir()
                                ? QStringLiteral("/dev/shm")
