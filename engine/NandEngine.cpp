@@ -333,7 +333,7 @@ void NandEngine::startBlockEdited(const QString &text)
 
 void NandEngine::operationFinished()
 {
-    m_smartCopy.stop();
+    m_smartCopy.stop(*this);
     m_operation = Operation::None;
     m_plan.clear();
     releaseNodes();

@@ -108,6 +108,9 @@ void NandSmartCopy::answer(NandEngine &engine, const EngineMessage &message)
     OperationHost *host = engine.host();
     if (host)
         host->showTableProgress(m_produced, m_blocks);
+    // The progress may have let a Stop in.
+    if (!m_running)
+        return;
     ++m_produced;
     const int tag = message.tag();
     if (tag == SmartCopyPlan::BadTarget)
@@ -144,11 +147,19 @@ void NandSmartCopy::finish(NandEngine &engine)
         host->jobFailed(JobCode::Program);
 }
 
-void NandSmartCopy::fail(NandEngine &engine)
+void NandSmartCopy::stop(NandEngine &engine)
 {
+    const bool unfinished = m_running && !m_pendingPlan && m_produced < m_blocks;
     m_running = false;
     m_pendingPlan = false;
     m_block = {};
+    if (unfinished)
+        engine.m_target->CloseBackingFile();
+}
+
+void NandSmartCopy::fail(NandEngine &engine)
+{
+    stop(engine);
     engine.releaseNodes();
     if (OperationHost *host = engine.host()) {
         host->showTableProgress(0, 0);

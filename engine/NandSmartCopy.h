@@ -27,12 +27,9 @@ public:
     void sourceTableBuilt(NandEngine &engine);
     // One target block.
     void answer(NandEngine &engine, const EngineMessage &message);
-    // Stop, a lost connection, an operation's end: the run is over.
-    void stop()
-    {
-        m_running = false;
-        m_pendingPlan = false;
-    }
+    // Stop, a lost connection, an operation's end: the run is over. A
+    // target image that was not finished is dropped.
+    void stop(NandEngine &engine);
     bool running() const { return m_running; }
 
 private:

@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -69,6 +70,7 @@ private slots:
     void cleanup();
 
     void smartCopyClonesOntoAnotherChip();
+    void stopDropsAnUnfinishedTargetImage();
     void smartCopyRefusals_data();
     void smartCopyRefusals();
     void mapsShowTheTablesAndAClickShowsTheBlock();
@@ -176,6 +178,35 @@ void TestNandCloning::smartCopyClonesOntoAnotherChip()
     }
     // The cloned chip verifies against the target image.
     QVERIFY(job(QStringLiteral("verify")));
+}
+
+void TestNandCloning::stopDropsAnUnfinishedTargetImage()
+{
+    start(profile("nand-smart-copy.ini"));
+    setWindow(10, 16);
+    QByteArray image;
+    for (int block = 0; block < 16; ++block)
+        image += sourceBlock(block);
+    TestFiles::write(file(QStringLiteral("image.bin")), image);
+    m_window->issueCommand(QStringLiteral("load ") + file(QStringLiteral("image.bin")));
+    QTRY_COMPARE(engine()->sourceTable().state(25), qint32(BadBlockTable::Good));
+    QVERIFY(job(QStringLiteral("erase")));
+
+    // Stop while the fourth target block is on its way.
+    const int commandsBefore = int(m_emulator.commandLines().size());
+    QObject::connect(m_window->progressBar(), &QProgressBar::valueChanged, m_window.get(),
+                     [this](int value) {
+                         if (value == 3)
+                             m_window->stopOperation();
+                     });
+    m_window->issueCommand(QStringLiteral("smtcpy"));
+    QTest::qWait(300);
+    QCOMPARE(engine()->targetNode()->GetSize(), 0ull);
+    QVERIFY(
+        m_emulator.commandLines().mid(commandsBefore).filter(QStringLiteral("CMD 1C")).isEmpty());
+    // The image in "Nand" programs as it is.
+    QVERIFY(job(QStringLiteral("program")));
+    QVERIFY(m_emulator.readChip(0, 10 * BlockBytes, 16 * BlockBytes) == image);
 }
 
 void TestNandCloning::smartCopyRefusals_data()
