@@ -32,6 +32,8 @@ constexpr int SpareBytesChecked = 6;
 enum : quint8 {
     ScanAnswer = 'N',
     SourceBlock = 'T',
+    // The bad-block mark of a block before it is erased.
+    MarkAnswer = 'M',
 };
 
 QString text(int id)
@@ -673,17 +675,69 @@ void NandEngine::postReadStep()
 void NandEngine::eraseBlocks()
 {
     const quint64 blocks = m_length / blockBytes();
-    quint64 page = m_start / m_device.pageSize;
-    const quint64 startPage = page;
+    const quint64 startPage = m_start / m_device.pageSize;
     m_eraseFailed.clear();
     if (host())
-        host()->beginProgress(uint(page), uint(blocks));
+        host()->beginProgress(uint(startPage), uint(blocks));
     log(text(UiTextId::EraseStarts));
+    // A factory bad block is never erased: its mark would be gone for good.
+    // Blocks the target table does not know yet get their mark read first
+    // (the first spare byte of their first page).
+    m_dataBytes = BadBlockTable::dataBytes(m_device.pageSize);
+    const quint32 first = quint32(m_start / blockBytes());
+    std::vector<quint32> unknown;
+    for (quint32 k = 0; k < blocks; ++k) {
+        if (m_targetTable.state(first + k) == BadBlockTable::Unknown)
+            unknown.push_back(first + k);
+    }
+    if (m_dataBytes == 0 || unknown.empty()) {
+        queueErases();
+        return;
+    }
+    const quint32 packet = packetSize();
+    const quint32 answer = (m_device.pageSize + packet - 1) / packet * packet;
+    setChunkSize(answer);
+    selectChip(chipOfPage(quint64(unknown.front()) * quint64(m_device.blockSize)));
+    for (const quint32 block : unknown) {
+        const quint64 page = quint64(block) * quint64(m_device.blockSize);
+        selectChipOfPage(page);
+        queue(NandPackets::pages(NandPackets::ReadPages, m_geometry, rowOfPage(page),
+                                 m_device.pageSize, 1),
+              int(block + 1), MarkAnswer, answer);
+    }
+    enqueueMarker(-1, MarkAnswer, MarkerAnswerLength);
+}
+
+void NandEngine::markAnswer(const EngineMessage &message)
+{
+    if (m_operation != Operation::Erase)
+        return;
+    if (message.tag() < 0) {
+        queueErases();
+        return;
+    }
+    // Only a mark is taken: a block is called good by the scan after the
+    // erase.
+    if (message.hasData() && message.size() > m_dataBytes && message.byteAt(m_dataBytes) != 0xFF)
+        m_targetTable.setState(quint32(message.tag() - 1), BadBlockTable::Bad);
+}
+
+void NandEngine::queueErases()
+{
+    const quint64 blocks = m_length / blockBytes();
+    quint64 page = m_start / m_device.pageSize;
+    const quint64 startPage = page;
     selectChip(chipOfPage(page));
     for (quint64 n = 1; n <= blocks; ++n) {
-        selectChipOfPage(page);
-        queue(NandPackets::eraseBlock(m_geometry, rowOfPage(page)), int(startPage + n),
-              AnswerKind::Erase, EraseAnswerLength);
+        const quint32 block = quint32(page / quint64(m_device.blockSize));
+        if (m_targetTable.isBad(block)) {
+            // Its answer in the erase's order, reporting nothing failed.
+            enqueueMarker(int(startPage + n), AnswerKind::Erase, EraseAnswerLength);
+        } else {
+            selectChipOfPage(page);
+            queue(NandPackets::eraseBlock(m_geometry, rowOfPage(page)), int(startPage + n),
+                  AnswerKind::Erase, EraseAnswerLength);
+        }
         page += quint64(m_device.blockSize);
     }
     sendOperationEnd(0);
@@ -850,17 +904,22 @@ void NandEngine::programPages()
         uint tag;
     };
     std::vector<Chunk> chunks;
-    // The image smart copy laid out around the target's bad blocks: those
-    // blocks are left alone (programming them can only fail).
-    const bool skipBad = source == m_target;
+    // A block the target table calls bad is left alone (programming it can
+    // only fail) when nothing of the image is lost there: the smart-copy
+    // image holds filler for it, an image of the same chip its bad block.
+    const bool fromTarget = source == m_target;
+    const auto skipped = [&](quint64 block) {
+        return m_targetTable.isBad(quint32(block)) &&
+               (fromTarget || m_sourceTable.isBad(quint32(block)));
+    };
     const quint64 pagesPerBlock = quint64(m_device.blockSize);
     while (page < endPage) {
         quint64 pages = std::min<quint64>(endPage - page, packet);
         if (m_geometry.pagesPerChip != 0)
             pages = std::min<quint64>(pages, m_geometry.pagesPerChip - rowOfPage(page));
-        if (skipBad) {
+        {
             const quint64 block = page / pagesPerBlock;
-            if (m_targetTable.isBad(quint32(block))) {
+            if (skipped(block)) {
                 const quint64 next = std::min(endPage, (block + 1) * pagesPerBlock);
                 position += quint32(((next - page) * pageSize + packet - 1) / packet);
                 page = next;
@@ -868,7 +927,7 @@ void NandEngine::programPages()
             }
             // A chunk ends before the next bad block.
             for (quint64 b = block + 1; b * pagesPerBlock < page + pages; ++b) {
-                if (m_targetTable.isBad(quint32(b))) {
+                if (skipped(b)) {
                     pages = b * pagesPerBlock - page;
                     break;
                 }
@@ -942,6 +1001,9 @@ bool NandEngine::handleReply(EngineMessage &message)
         return true;
     case ScanAnswer:
         scanAnswer(message);
+        return true;
+    case MarkAnswer:
+        markAnswer(message);
         return true;
     case SourceBlock:
         sourceBlockAnswer(message);

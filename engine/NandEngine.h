@@ -153,6 +153,10 @@ private:
     void confirmedStart(const EngineMessage &message);
     void readPages();
     void eraseBlocks();
+    // After the marks are known: an erase per block, a stand-in answer for
+    // a bad one.
+    void queueErases();
+    void markAnswer(const EngineMessage &message);
     void programPages();
     void readAnswer(EngineMessage &message);
     void readFailed(const QString &line);

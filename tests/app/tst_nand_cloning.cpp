@@ -71,6 +71,7 @@ private slots:
 
     void smartCopyClonesOntoAnotherChip();
     void stopDropsAnUnfinishedTargetImage();
+    void imageGoesBackOntoItsChipAroundFactoryBadBlocks();
     void smartCopyRefusals_data();
     void smartCopyRefusals();
     void mapsShowTheTablesAndAClickShowsTheBlock();
@@ -152,12 +153,17 @@ void TestNandCloning::smartCopyClonesOntoAnotherChip()
                              8000);
     QTRY_VERIFY_WITH_TIMEOUT(m_window->programmerConnected(), 8000);
     QCOMPARE(m_emulator.socketChip(), 1);
-    QVERIFY(job(QStringLiteral("erase")) || logged(QStringLiteral("Target bad block No. 2")));
-    QTRY_COMPARE(engine()->targetTable().state(15), qint32(BadBlockTable::Good));
+    // The factory bad blocks keep their marks: 13 blocks are erased.
+    int commandsBefore = int(m_emulator.commandLines().size());
+    QVERIFY(job(QStringLiteral("erase")));
+    QCOMPARE(m_emulator.commandLines().mid(commandsBefore).filter(QStringLiteral("CMD 1b ")).size(),
+             13);
+    QVERIFY(logged(QStringLiteral("Target bad block No. 2")));
+    QCOMPARE(engine()->targetTable().state(15), qint32(BadBlockTable::Good));
     for (int bad : {1, 5, 6})
         QCOMPARE(engine()->targetTable().state(quint32(bad)), qint32(BadBlockTable::Bad));
 
-    const int commandsBefore = int(m_emulator.commandLines().size());
+    commandsBefore = int(m_emulator.commandLines().size());
     QVERIFY(job(QStringLiteral("smtcpy")));
     QVERIFY(logged(QStringLiteral("Create temporary file")));
     const QStringList commands = m_emulator.commandLines().mid(commandsBefore);
@@ -207,6 +213,25 @@ void TestNandCloning::stopDropsAnUnfinishedTargetImage()
     // The image in "Nand" programs as it is.
     QVERIFY(job(QStringLiteral("program")));
     QVERIFY(m_emulator.readChip(0, 10 * BlockBytes, 16 * BlockBytes) == image);
+}
+
+void TestNandCloning::imageGoesBackOntoItsChipAroundFactoryBadBlocks()
+{
+    // Factory bad blocks 3 and 9: a script's read, erase, blank check,
+    // program and verify all pass, and the marks survive.
+    start(profile("nand-smart-copy.ini"));
+    for (int block = 0; block < 16; ++block) {
+        if (block != 3 && block != 9)
+            QVERIFY(m_emulator.writeChip(0, block * BlockBytes, sourceBlock(block)));
+    }
+    const QByteArray mark = m_emulator.readChip(0, 3 * BlockBytes, PageBytes);
+    setWindow(0, 16);
+    m_questions.saveAnswer = file(QStringLiteral("chip.bin"));
+    for (const char *line : {"read", "erase", "blkchk", "program", "verify"})
+        QVERIFY2(job(QLatin1String(line)), line);
+    QVERIFY(!m_window->logText().contains(QStringLiteral("failed")));
+    QCOMPARE(m_emulator.readChip(0, 3 * BlockBytes, PageBytes), mark);
+    QCOMPARE(m_emulator.readChip(0, 4 * BlockBytes, BlockBytes), sourceBlock(4));
 }
 
 void TestNandCloning::smartCopyRefusals_data()
