@@ -513,9 +513,14 @@ bool ChipEngine::programEndReportsFailure(const EngineMessage &message)
         line = QString::asprintf("Program failed: %u pages", message.byteAt(1));
     if (line.isEmpty())
         return false;
+    log(line);
+    return true;
+}
+
+void ChipEngine::log(const QString &line) const
+{
     if (m_host)
         m_host->appendLog(line);
-    return true;
 }
 
 std::size_t ChipEngine::pendingAnswerBytes() const

@@ -212,6 +212,8 @@ public:
     // window sets it. Not owned.
     void setOperationHost(OperationHost *host) { m_host = host; }
     OperationHost *operationHost() const { return m_host; }
+    // One line in the operation host's message log; nothing without a host.
+    void log(const QString &line) const;
 
     quint32 capabilities() const { return m_capabilities; }
     // A widget (as QObject) for the main window's tool bar, or null.

@@ -83,12 +83,6 @@ NandEngine::~NandEngine()
 
 // --- helpers -------------------------------------------------------------------
 
-void NandEngine::log(const QString &line) const
-{
-    if (host())
-        host()->appendLog(line);
-}
-
 void NandEngine::queue(const NandPacket &packet, int tag, quint8 kind, uint answerLength)
 {
     enqueue(packet.bytes.data(), packet.length, tag, kind, answerLength);

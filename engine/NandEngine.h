@@ -123,7 +123,6 @@ private:
     enum class Operation { None, Read, Verify, BlankCheck, Erase, Program };
 
     OperationHost *host() const { return operationHost(); }
-    void log(const QString &line) const;
     void queue(const NandPacket &packet, int tag = -1, quint8 kind = 0, uint answerLength = 0);
     void selectChipOfPage(quint64 page);
     quint32 chipOfPage(quint64 page) const;

@@ -75,12 +75,6 @@ SpiEngine::~SpiEngine()
 
 // --- helpers -------------------------------------------------------------------
 
-void SpiEngine::log(const QString &line) const
-{
-    if (host())
-        host()->appendLog(line);
-}
-
 void SpiEngine::queue(const SpiPacket &packet, int tag, quint8 kind, uint answerLength)
 {
     enqueue(packet.bytes.data(), packet.length, tag, kind, answerLength);

@@ -79,7 +79,6 @@ private:
     enum class Operation { None, Read, Verify, BlankCheck, Erase, Program };
 
     OperationHost *host() const { return operationHost(); }
-    void log(const QString &line) const;
     void queue(const SpiPacket &packet, int tag = -1, quint8 kind = 0, uint answerLength = 0);
     quint32 packetSize() const;
     bool claimNode();
