@@ -71,6 +71,7 @@ private slots:
 
     void smartCopyClonesOntoAnotherChip();
     void stopDropsAnUnfinishedTargetImage();
+    void unknownSourceTableIsBuiltBeforeThePlan();
     void imageGoesBackOntoItsChipAroundFactoryBadBlocks();
     void smartCopyRefusals_data();
     void smartCopyRefusals();
@@ -213,6 +214,24 @@ void TestNandCloning::stopDropsAnUnfinishedTargetImage()
     // The image in "Nand" programs as it is.
     QVERIFY(job(QStringLiteral("program")));
     QVERIFY(m_emulator.readChip(0, 10 * BlockBytes, 16 * BlockBytes) == image);
+}
+
+void TestNandCloning::unknownSourceTableIsBuiltBeforeThePlan()
+{
+    start(profile("nand-smart-copy.ini"));
+    setWindow(10, 4);
+    QByteArray image;
+    for (int block = 0; block < 4; ++block)
+        image += sourceBlock(block);
+    TestFiles::write(file(QStringLiteral("image.bin")), image);
+    m_window->issueCommand(QStringLiteral("load ") + file(QStringLiteral("image.bin")));
+    QTRY_COMPARE(engine()->sourceTable().state(13), qint32(BadBlockTable::Good));
+    QVERIFY(job(QStringLiteral("erase")));
+    // A plan made from an unknown table would take no block at all.
+    engine()->sourceTable().clear();
+    QVERIFY(job(QStringLiteral("smtcpy")));
+    QCOMPARE(engine()->sourceTable().state(13), qint32(BadBlockTable::Good));
+    QVERIFY(m_emulator.readChip(0, 10 * BlockBytes, 4 * BlockBytes) == image);
 }
 
 void TestNandCloning::imageGoesBackOntoItsChipAroundFactoryBadBlocks()
