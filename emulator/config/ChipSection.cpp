@@ -318,6 +318,10 @@ ChipBoardLayout ChipSection::read(const IniFile &ini, const std::string &name,
                 b.imagePath = inFolder(e.value, folder);
                 continue;
             }
+            if (e.key == "demo_data") {
+                b.demoData = config::boolean(e.value, e.line);
+                continue;
+            }
             bool known = false;
             switch (b.family) {
             case ChipFamily::None:

@@ -23,6 +23,7 @@ namespace kvemu {
 //                 fail_read (N-th bulk read)
 //   [chip]        family = nand | spi | dataflash | eeprom | none;
 //                 image = file (relative to the profile's folder; none: temporary);
+//                 demo_data = yes | no (a new image starts with readable text);
 //                 id = hex bytes;
 //     nand:       data_bytes, spare_bytes, pages_per_block, blocks, chip_enables,
 //                 column_cycles, row_cycles (what the ONFI page reports), onfi,

@@ -1,6 +1,9 @@
 #include "ChipBoard.h"
 
+#include "DemoContents.h"
+
 #include <algorithm>
+#include <filesystem>
 #include <stdexcept>
 #include <utility>
 
@@ -52,6 +55,7 @@ ChipBoard::ChipBoard(const ChipBoardLayout &layout) : m_family(layout.family)
         bytes = layout.eeprom.size;
         break;
     }
+    const bool newImage = layout.imagePath.empty() || !std::filesystem::exists(layout.imagePath);
     m_image = std::make_unique<chips::ImageFile>(
         layout.family == ChipFamily::None ? std::string() : layout.imagePath, bytes);
     std::uint64_t base = 0;
@@ -78,6 +82,8 @@ ChipBoard::ChipBoard(const ChipBoardLayout &layout) : m_family(layout.family)
         m_spi = std::make_unique<chips::SpiEeprom>(layout.eeprom, *m_image, 0);
         break;
     }
+    if (layout.demoData && newImage)
+        DemoContents::fill(*this);
 }
 
 ChipBoard::~ChipBoard() = default;

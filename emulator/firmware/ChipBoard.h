@@ -26,6 +26,9 @@ struct ChipBoardLayout
     ChipFamily family = ChipFamily::None;
     // The file that keeps the chip contents; empty: a temporary file.
     std::string imagePath;
+    // A new image starts with readable text instead of erased bytes (see
+    // DemoContents); an image file that exists keeps its contents.
+    bool demoData = false;
     // NAND: one entry per chip enable; an empty entry has no chip (its
     // chip enable reads 0xFF).
     std::vector<std::optional<chips::NandChipConfig>> chipEnables;
