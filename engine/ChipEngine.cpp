@@ -4,6 +4,7 @@
 
 #include "AnswerKind.h"
 #include "CMemoryNode.h"
+#include "FirmwareImages.h"
 #include "UsbDriverTable.h"
 
 #include <QMetaMethod>
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -361,7 +363,10 @@ bool ChipEngine::startupConnect()
     if (m_usb.open() == 0)
         return false;
     m_usb.close();
-    const int result = m_usb.download(m_firmwareImage.load(), false);
+    const FirmwareRecord *image = m_firmwareImage.load();
+    const int result = m_usb.download(image, false);
+    if (result == 1)
+        downloaded(image);
     if (result == 2 || (result == 1 && waitForProgrammer())) {
         if (m_stop.load())
             return false;
@@ -380,9 +385,11 @@ void ChipEngine::reconnectAttempt()
     m_usb.close();
     m_pipeBase.store(DefaultPipeBase);
     m_chunkSize.store(DefaultChunkSize);
-    const int result = m_usb.download(m_firmwareImage.load(), true);
+    const FirmwareRecord *image = m_firmwareImage.load();
+    const int result = m_usb.download(image, true);
     if (result == 0)
         return;
+    downloaded(image);
     if (result == 1 && !waitForProgrammer())
         return;
     if (!m_stop.load())
@@ -540,6 +547,26 @@ void ChipEngine::post(EngineMessage *message)
         m_inbox.emplace_back(message);
     }
     QMetaObject::invokeMethod(this, &ChipEngine::deliverMessage, Qt::QueuedConnection);
+}
+
+// The built-in images stand in for the programmer's own firmware: the log
+// says so once per run, when the first of them goes into a programmer.
+void ChipEngine::downloaded(const FirmwareRecord *image)
+{
+    const QString name = standInImageName(image);
+    if (name.isEmpty())
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, name] {
+            static bool told = false;
+            if (!std::exchange(told, true))
+                log(QStringLiteral("Firmware \"%1\" is a stand-in built with Korvane, not the "
+                                   "programmer's own firmware: a real programmer needs the real "
+                                   "images (KORVANE_FIRMWARE_DIR when building).")
+                        .arg(name));
+        },
+        Qt::QueuedConnection);
 }
 
 void ChipEngine::announceConnection(bool connected)

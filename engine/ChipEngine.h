@@ -291,6 +291,8 @@ private:
     void post(EngineMessage *message);
     void deliverMessage();
     void announceConnection(bool connected);
+    // Worker: `image` went into the programmer.
+    void downloaded(const FirmwareRecord *image);
     void connectionLost();
     void dropOutgoing(int fromTail);
     bool canSend() const;

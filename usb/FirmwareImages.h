@@ -2,6 +2,8 @@
 
 #include "FirmwareRecord.h"
 
+#include <QString>
+
 class Settings;
 
 // The seven firmware images the program carries, one of which the chip
@@ -28,6 +30,11 @@ struct FirmwareImage
 extern const FirmwareImage firmwareImageTable[FirmwareImageCount];
 
 const FirmwareImage &firmwareImage(FirmwareImageId id);
+
+// The name an image of our own carries in its signature block ("KVFWSIG1"
+// at 0x0080, the name from 0x0090): the built-in stand-ins for the
+// programmer's firmware. Empty for any other image.
+QString standInImageName(const FirmwareRecord *records);
 
 namespace FirmwareSelection {
 // NAND: image 1 for board type false, image 2 for true.
