@@ -497,7 +497,9 @@ void MainWindow::showDisconnected()
         m_progress.stop();
         m_status->progress->setValue(0);
     }
-    jobFailed(0);
+    // A re-initialisation that was asked for is awaited, not failed.
+    if (m_jobWhenReady != JobCode::Reconnect)
+        jobFailed(0);
 }
 
 void MainWindow::programmerReady()
@@ -506,7 +508,11 @@ void MainWindow::programmerReady()
         m_unattended->programmerReady();
     // A script that detected this target goes on; it is not started again.
     if (const int job = std::exchange(m_jobWhenReady, 0)) {
-        jobEnded(job);
+        // A re-initialisation ends no operation of the engine.
+        if (job == JobCode::Reconnect)
+            m_console->ResumeOnJob(job);
+        else
+            jobEnded(job);
         return;
     }
     runAutoScript();
@@ -900,9 +906,14 @@ QString MainWindow::unattendedImageName() const
 {
     QString target = m_target.targetName;
     target.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]")), QStringLiteral("_"));
-    return m_target.workingFolder + QLatin1Char('/') + target + QLatin1Char('_') +
-           QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) +
-           QStringLiteral(".bin");
+    // Working folders end with a slash; none yet: the data folder.
+    const QString folder =
+        m_target.workingFolder.isEmpty() ? applicationFolder(DataFolder) : m_target.workingFolder;
+    QDir().mkpath(folder);
+    return QDir(folder).filePath(
+        target + QLatin1Char('_') +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) +
+        QStringLiteral(".bin"));
 }
 
 void MainWindow::openConfigFolder()

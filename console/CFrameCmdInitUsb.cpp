@@ -4,6 +4,7 @@
 #include "ChipEngine.h"
 #include "CommandConsole.h"
 #include "ConsoleHost.h"
+#include "OperationHost.h"
 #include "ProgramObjects.h"
 #include "UiTextId.h"
 
@@ -15,7 +16,12 @@ int CFrameCmdInitUsb::Execute(const QStringList &, ChipEngine &engine, CommandCo
         return CommandStatus::Failed;
     }
     engine.unlockBuffer();
+    // A script goes on once the programmer is back and its adapter checked
+    // (instead of starting the auto script again).
+    OperationHost *host = console.scriptLoaded() ? engine.operationHost() : nullptr;
+    if (host)
+        host->endJobWhenReady(JobCode::Reconnect);
     console.host().showDisconnected();
     engine.forceReconnect();
-    return CommandStatus::Done;
+    return host ? int(JobCode::Reconnect) : int(CommandStatus::Done);
 }

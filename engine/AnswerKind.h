@@ -47,6 +47,8 @@ enum : int {
     Erase = AnswerKind::Erase,
     Detect = AnswerKind::ChipId,
     BlankCheck = AnswerKind::BlankCheck,
+    // Not an answer: the programmer re-initialised (INITUSB) and ready again.
+    Reconnect = 'C',
 };
 } // namespace JobCode
 

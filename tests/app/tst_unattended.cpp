@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,6 +20,7 @@ private slots:
     void runEndsWithItsExitCode_data();
     void runEndsWithItsExitCode();
     void logFileHoldsTheRun();
+    void reinitialisedProgrammerCarriesOn();
     void noProgrammerEndsWithTwo();
     void withoutTargetNobodyIsAsked();
 
@@ -128,6 +130,27 @@ void TestUnattended::logFileHoldsTheRun()
                  QStringLiteral("Log Start\r\n-speed 4\r\n-help speed\r\n"
                                 "Usage: speed 0 (1) (2)\r\nAdjust target speed\r\n-exit\r\n")),
              qPrintable(r.logFile));
+}
+
+void TestUnattended::reinitialisedProgrammerCarriesOn()
+{
+    // The script goes on after its own INITUSB instead of starting again;
+    // the stand-in firmware is told once although it went in twice; each
+    // read goes to a file of its own in the target's folder.
+    const Run r = run("read 0 21000\ninitusb\nread 0 21000\nexit\n");
+    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
+    QCOMPARE(r.output.count(QStringLiteral("-read")), 2);
+    QCOMPARE(r.output.count(QStringLiteral("Firmware \"NAND image 1\" is a stand-in")), 1);
+    const QStringList saved =
+        r.output.split(QLatin1Char('\n'))
+            .filter(QRegularExpression(QStringLiteral("^Save binary file: ")));
+    QCOMPARE(saved.size(), 2);
+    for (const QString &line : saved) {
+        const QString file = line.mid(line.indexOf(QLatin1Char('/')));
+        QVERIFY2(!file.contains(QStringLiteral("//")), qPrintable(file));
+        QVERIFY2(file.contains(QStringLiteral("/Tessaline/data/K9F1G08U0B_")), qPrintable(file));
+    }
+    QVERIFY(saved[0] != saved[1]);
 }
 
 void TestUnattended::noProgrammerEndsWithTwo()
