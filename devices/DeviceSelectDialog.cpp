@@ -15,13 +15,21 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 
+#include <algorithm>
+
 namespace Layout = DeviceSelectLayout;
 
 namespace {
-QLabel *label(QWidget *parent, const QString &text, const QRect &rect)
+QLabel *label(QWidget *parent, const QString &text, const QRect &rect, int rightLimit = -1)
 {
     auto *result = new QLabel(text, parent);
-    result->setGeometry(rect);
+    // A font wider than the one the layout was drawn for: the caption takes
+    // the free room up to `rightLimit` rather than losing its end.
+    QRect fitted = rect;
+    if (rightLimit > rect.right())
+        fitted.setRight(
+            std::clamp(rect.left() + result->sizeHint().width() - 1, rect.right(), rightLimit));
+    result->setGeometry(fitted);
     return result;
 }
 
@@ -56,7 +64,8 @@ void DeviceSelectDialog::buildWidgets(const DeviceCatalogue &catalogue, bool lar
 
     auto *searchBox = new QGroupBox(this);
     searchBox->setGeometry(Layout::searchBox);
-    label(searchBox, uiText().text(UiTextId::SearchDeviceFor), Layout::searchLabel);
+    label(searchBox, uiText().text(UiTextId::SearchDeviceFor), Layout::searchLabel,
+          Layout::searchEdit.left() - 4);
     m_searchEdit = new QLineEdit(searchBox);
     m_searchEdit->setGeometry(Layout::searchEdit);
 
@@ -76,7 +85,8 @@ void DeviceSelectDialog::buildWidgets(const DeviceCatalogue &catalogue, bool lar
     m_makerList = list(this, Layout::makerList);
     label(this, uiText().text(UiTextId::Device), Layout::deviceLabel);
     m_deviceList = list(this, Layout::deviceList);
-    label(this, uiText().text(UiTextId::MyFavoriteDevices), Layout::favouriteLabel);
+    label(this, uiText().text(UiTextId::MyFavoriteDevices), Layout::favouriteLabel,
+          Layout::favouriteList.right());
     m_favouriteList = list(this, Layout::favouriteList);
     m_addButton = button(this, QStringLiteral(">>"), Layout::addButton);
     m_removeButton = button(this, QStringLiteral("<<"), Layout::removeButton);
