@@ -81,8 +81,12 @@ void FileListView::apply(FileListState::Change change)
 void FileListView::refreshInformation()
 {
     const int entry = m_state.selectedEntry();
-    if (entry >= 0)
-        emit informationChanged(FolderListing::informationText(m_entries.at(entry)));
+    if (entry < 0)
+        return;
+    // The file may have grown since it was listed (a read streams into it).
+    QFileInfo &info = m_entries[entry];
+    info.refresh();
+    emit informationChanged(FolderListing::informationText(info));
 }
 
 void FileListView::paintEvent(QPaintEvent *)

@@ -17,6 +17,8 @@ class FileListView : public QAbstractScrollArea
 {
     Q_OBJECT
 public:
+    // Says again what the selected file is, as it is on disk now.
+    void refreshInformation();
     explicit FileListView(QWidget *parent = nullptr);
 
     // Lists `folder` (nothing when it does not exist).
@@ -52,7 +54,6 @@ private:
     void applyMetrics();
     void apply(FileListState::Change change);
     void applyMouse(FileListState::MouseResult result);
-    void refreshInformation();
 
     QString m_folder;
     QFileInfoList m_entries;

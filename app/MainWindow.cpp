@@ -595,6 +595,7 @@ void MainWindow::jobEnded(int job)
 {
     if (m_engine)
         m_engine->operationFinished();
+    m_panel->refreshInformation();
     m_console->ResumeOnJob(job);
     emit jobEndReported(job);
 }
@@ -603,6 +604,7 @@ void MainWindow::jobFailed(int job)
 {
     if (m_engine)
         m_engine->operationFinished();
+    m_panel->refreshInformation();
     m_console->JobFailed(job);
     emit jobFailureReported(job);
 }

@@ -32,6 +32,16 @@ void WorkingFolderPanel::setFolder(const QString &path)
     m_fileList->setFolder(path);
 }
 
+void WorkingFolderPanel::refreshInformation()
+{
+    m_fileList->refreshInformation();
+}
+
+QString WorkingFolderPanel::information() const
+{
+    return m_information->text();
+}
+
 void WorkingFolderPanel::browse()
 {
     if (!m_questions)

@@ -20,6 +20,9 @@ public:
 
     // Shows `path`'s last component and lists its files.
     void setFolder(const QString &path);
+    // The selected file's size and time as they are now.
+    void refreshInformation();
+    QString information() const;
     QString folder() const { return m_folder; }
 
     FileListView *fileList() const { return m_fileList; }

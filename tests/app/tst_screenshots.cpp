@@ -1,17 +1,21 @@
 #include "BadBlockMapView.h"
 #include "BadBlockTab.h"
+#include "CFileMemoryNode.h"
 #include "CMemoryNode.h"
 #include "ChipEngine.h"
 #include "ConsoleLineView.h"
 #include "DeviceSelectDialog.h"
+#include "FolderListing.h"
 #include "HexView.h"
 #include "MainActions.h"
 #include "MainWindow.h"
 #include "ScreenPicture.h"
 #include "ScreenshotScene.h"
 #include "TestHome.h"
+#include "WorkingFolderPanel.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -176,6 +180,15 @@ void TestScreenshots::sceneIsDrawnAndUnclipped()
 
     if (!firstRow.isEmpty()) {
         QCOMPARE(shownBytes(*window, int(firstRow.size())), firstRow);
+        // The working folder's line tells the image file as the read left it.
+        const auto *panel = window->findChild<WorkingFolderPanel *>();
+        QVERIFY(panel);
+        if (const auto *image =
+                dynamic_cast<const CFileMemoryNode *>(window->engine()->memoryNode(0))) {
+            QVERIFY(!image->backingFileName().isEmpty());
+            QCOMPARE(panel->information(),
+                     FolderListing::informationText(QFileInfo(image->backingFileName())));
+        }
     } else {
         BadBlockTab *badBlocks = window->badBlockTab();
         QCOMPARE(window->tabs()->currentWidget(), badBlocks->page());
