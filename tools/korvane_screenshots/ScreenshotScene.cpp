@@ -234,11 +234,15 @@ bool ScreenshotScene::fillNandSource(int blockCount)
     return true;
 }
 
-bool ScreenshotScene::stageNandHex()
+bool ScreenshotScene::readNandSource()
 {
-    if (!open("nand-smart-copy.ini", QStringLiteral("K9F1G08U0B")) || !fillNandSource(NandBlocks) ||
-        !setNandWindow(0, NandBlocks) || !run(QStringLiteral("read")))
-        return false;
+    return open("nand-smart-copy.ini", QStringLiteral("K9F1G08U0B")) &&
+           fillNandSource(NandBlocks) && setNandWindow(0, NandBlocks) &&
+           run(QStringLiteral("read"));
+}
+
+bool ScreenshotScene::showFirstMemoryView()
+{
     const QList<HexView *> views = window()->memoryViews();
     if (views.isEmpty())
         return fail(QStringLiteral("no memory view"));
@@ -246,10 +250,14 @@ bool ScreenshotScene::stageNandHex()
     return true;
 }
 
+bool ScreenshotScene::stageNandHex()
+{
+    return readNandSource() && showFirstMemoryView();
+}
+
 bool ScreenshotScene::stageNandBadBlocks()
 {
-    if (!open("nand-smart-copy.ini", QStringLiteral("K9F1G08U0B")) || !fillNandSource(NandBlocks) ||
-        !setNandWindow(0, NandBlocks) || !run(QStringLiteral("read")))
+    if (!readNandSource())
         return false;
     // The second chip into the socket: the programmer re-initialises, and
     // nothing of the new connection (its adapter check last) may interleave
@@ -281,13 +289,7 @@ bool ScreenshotScene::stageSpiRead()
         return false;
     if (!m_session.emulator.writeChip(0, 0, spiImage()))
         return fail(QStringLiteral("cannot fill the SPI chip"));
-    if (!run(QStringLiteral("read 0 %1").arg(SpiBytes, 0, 16)))
-        return false;
-    const QList<HexView *> views = window()->memoryViews();
-    if (views.isEmpty())
-        return fail(QStringLiteral("no memory view"));
-    window()->tabs()->setCurrentWidget(views.first());
-    return true;
+    return run(QStringLiteral("read 0 %1").arg(SpiBytes, 0, 16)) && showFirstMemoryView();
 }
 
 bool ScreenshotScene::stageDeviceSelection()

@@ -61,6 +61,9 @@ private:
     bool run(const QString &line);
     bool setNandWindow(int startBlock, int blockCount);
     bool fillNandSource(int blockCount);
+    // The NAND source chip filled and read into "Nand".
+    bool readNandSource();
+    bool showFirstMemoryView();
     bool stageNandHex();
     bool stageNandBadBlocks();
     bool stageSpiRead();
