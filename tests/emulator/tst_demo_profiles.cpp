@@ -65,7 +65,9 @@ void TestDemoProfiles::demoIsComplete()
     const QStringList script = QString::fromLatin1(TestFiles::read(Demos + name + ".usp"))
                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QVERIFY(script.size() > 2);
-    QCOMPARE(script.last(), QStringLiteral("exit"));
+    // Run from the window's console, the demo leaves the window open; an
+    // unattended run ends with the script.
+    QVERIFY(!script.contains(QStringLiteral("exit")));
 
     const EmulatorConfig config = ConfigReader::readFile((Demos + name + ".ini").toStdString());
     QVERIFY(config.board.demoData);
