@@ -497,9 +497,12 @@ void MainWindow::showDisconnected()
         m_progress.stop();
         m_status->progress->setValue(0);
     }
-    // A re-initialisation that was asked for is awaited, not failed.
+    // A re-initialisation that was asked for is awaited, not failed; an
+    // unattended run waits for it as long as for the first connection.
     if (m_jobWhenReady != JobCode::Reconnect)
         jobFailed(0);
+    else if (m_unattended)
+        m_unattended->start();
 }
 
 void MainWindow::programmerReady()
