@@ -87,6 +87,10 @@ private:
     void start(const std::string &text) { QVERIFY(m_session.start(text, K9)); }
     bool job(const QString &line, int timeoutMs = 30000) { return m_session.job(line, timeoutMs); }
     void setWindow(quint32 start, quint32 count);
+    // The first `count` source blocks as "image.bin", loaded into a window
+    // of `count` blocks from `start`: the image once its table is built,
+    // empty when it was not.
+    QByteArray loadSourceImage(quint32 start, int count);
     NandEngine *engine() const { return qobject_cast<NandEngine *>(m_window->engine()); }
     bool logged(const QString &line) const { return m_session.logged(line); }
     // Each case has files of its own.
@@ -129,6 +133,21 @@ void TestNandCloning::setWindow(quint32 start, quint32 count)
     QVERIFY(panel);
     panel->startEdit()->setText(QString::number(start));
     panel->countEdit()->setText(QString::number(count));
+}
+
+QByteArray TestNandCloning::loadSourceImage(quint32 start, int count)
+{
+    setWindow(start, quint32(count));
+    QByteArray image;
+    for (int block = 0; block < count; ++block)
+        image += sourceBlock(block);
+    TestFiles::write(file(QStringLiteral("image.bin")), image);
+    m_window->issueCommand(QStringLiteral("load ") + file(QStringLiteral("image.bin")));
+    const quint32 last = start + quint32(count) - 1;
+    if (!QTest::qWaitFor(
+            [&] { return engine()->sourceTable().state(last) == qint32(BadBlockTable::Good); }))
+        return QByteArray();
+    return image;
 }
 
 // --- smart copy ------------------------------------------------------------------
@@ -190,13 +209,8 @@ void TestNandCloning::smartCopyClonesOntoAnotherChip()
 void TestNandCloning::stopDropsAnUnfinishedTargetImage()
 {
     start(profile("nand-smart-copy.ini"));
-    setWindow(10, 16);
-    QByteArray image;
-    for (int block = 0; block < 16; ++block)
-        image += sourceBlock(block);
-    TestFiles::write(file(QStringLiteral("image.bin")), image);
-    m_window->issueCommand(QStringLiteral("load ") + file(QStringLiteral("image.bin")));
-    QTRY_COMPARE(engine()->sourceTable().state(25), qint32(BadBlockTable::Good));
+    const QByteArray image = loadSourceImage(10, 16);
+    QVERIFY(!image.isEmpty());
     QVERIFY(job(QStringLiteral("erase")));
 
     // Stop while the fourth target block is on its way.
@@ -219,13 +233,8 @@ void TestNandCloning::stopDropsAnUnfinishedTargetImage()
 void TestNandCloning::unknownSourceTableIsBuiltBeforeThePlan()
 {
     start(profile("nand-smart-copy.ini"));
-    setWindow(10, 4);
-    QByteArray image;
-    for (int block = 0; block < 4; ++block)
-        image += sourceBlock(block);
-    TestFiles::write(file(QStringLiteral("image.bin")), image);
-    m_window->issueCommand(QStringLiteral("load ") + file(QStringLiteral("image.bin")));
-    QTRY_COMPARE(engine()->sourceTable().state(13), qint32(BadBlockTable::Good));
+    const QByteArray image = loadSourceImage(10, 4);
+    QVERIFY(!image.isEmpty());
     QVERIFY(job(QStringLiteral("erase")));
     // A plan made from an unknown table would take no block at all.
     engine()->sourceTable().clear();
