@@ -389,7 +389,8 @@ void ChipEngine::reconnectAttempt()
     const int result = m_usb.download(image, true);
     if (result == 0)
         return;
-    downloaded(image);
+    if (result == 1)
+        downloaded(image);
     if (result == 1 && !waitForProgrammer())
         return;
     if (!m_stop.load())
