@@ -9,11 +9,20 @@
 
 #include <libusb.h>
 #include <stddef.h>
+#include <stdint.h>
+#include <stdlib.h>
 #include <time.h>
 
 enum {
     VENDOR_FX2 = 0x04B4,
     VENDOR_AN21 = 0x0547,
+    /* The parts' own product identifiers, before any firmware runs. */
+    PRODUCT_FX2 = 0x8613,
+    PRODUCT_AN2131 = 0x2131,
+    PRODUCT_AN2235 = 0x2235,
+    /* Pipes the engine needs: 0 commands out, 2 short and 3 bulk answers in. */
+    PROGRAMMER_PIPES = 4,
+    MAX_PORT_DEPTH = 7,
     CPUCS_FX2 = 0xE600,
     CPUCS_AN21 = 0x7F92,
     REQUEST_FIRMWARE_LOAD = 0xA0,
@@ -96,22 +105,123 @@ static int read_vendor(void)
     return descriptor[8] | (descriptor[9] << 8);
 }
 
+/* The bare micro-controller: its own identifiers and the vendor-specific
+ * class it enumerates with before any firmware runs. */
+static int is_bare_part(const struct libusb_device_descriptor *d)
+{
+    if (d->bDeviceClass != LIBUSB_CLASS_VENDOR_SPEC)
+        return 0;
+    if (d->idVendor == VENDOR_FX2)
+        return d->idProduct == PRODUCT_FX2;
+    if (d->idVendor == VENDOR_AN21)
+        return d->idProduct == PRODUCT_AN2131 || d->idProduct == PRODUCT_AN2235;
+    return 0;
+}
+
+static int is_bulk(const struct libusb_endpoint_descriptor *endpoint, int in)
+{
+    return (endpoint->bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) == LIBUSB_TRANSFER_TYPE_BULK &&
+           ((endpoint->bEndpointAddress & LIBUSB_ENDPOINT_IN) != 0) == in;
+}
+
+/* The programmer once its firmware runs: interface 0, alternate setting 0 of
+ * vendor-specific class with bulk pipes 0 (out), 1, 2 and 3 (in). Read from
+ * the descriptors the system keeps: nothing is sent to the device. */
+static int has_programmer_pipes(libusb_device *device)
+{
+    struct libusb_config_descriptor *config = NULL;
+    if (libusb_get_active_config_descriptor(device, &config) != 0 || !config)
+        return 0;
+    int found = 0;
+    for (int i = 0; i < config->bNumInterfaces && !found; ++i) {
+        const struct libusb_interface *interface = &config->interface[i];
+        for (int a = 0; a < interface->num_altsetting; ++a) {
+            const struct libusb_interface_descriptor *setting = &interface->altsetting[a];
+            if (setting->bInterfaceNumber != 0 || setting->bAlternateSetting != 0)
+                continue;
+            const struct libusb_endpoint_descriptor *e = setting->endpoint;
+            found = setting->bInterfaceClass == LIBUSB_CLASS_VENDOR_SPEC &&
+                    setting->bNumEndpoints >= PROGRAMMER_PIPES && is_bulk(&e[0], 0) &&
+                    (is_bulk(&e[1], 0) || is_bulk(&e[1], 1)) && is_bulk(&e[2], 1) &&
+                    is_bulk(&e[3], 1);
+            break;
+        }
+    }
+    libusb_free_config_descriptor(config);
+    return found;
+}
+
+enum candidate { NOT_PROGRAMMER, BARE_PART, RUNNING_FIRMWARE };
+
+static enum candidate candidate_kind(libusb_device *device)
+{
+    struct libusb_device_descriptor descriptor;
+    if (libusb_get_device_descriptor(device, &descriptor) != 0 ||
+        !is_programmer_vendor(descriptor.idVendor))
+        return NOT_PROGRAMMER;
+    if (is_bare_part(&descriptor))
+        return BARE_PART;
+    return has_programmer_pipes(device) ? RUNNING_FIRMWARE : NOT_PROGRAMMER;
+}
+
+/* Bus order: bus number, then the path of ports from the root hub. */
+static int compare_bus_order(const void *left, const void *right)
+{
+    libusb_device *a = *(libusb_device *const *)left;
+    libusb_device *b = *(libusb_device *const *)right;
+    int bus = (int)libusb_get_bus_number(a) - (int)libusb_get_bus_number(b);
+    if (bus != 0)
+        return bus;
+    uint8_t path_a[MAX_PORT_DEPTH], path_b[MAX_PORT_DEPTH];
+    int depth_a = libusb_get_port_numbers(a, path_a, MAX_PORT_DEPTH);
+    int depth_b = libusb_get_port_numbers(b, path_b, MAX_PORT_DEPTH);
+    for (int i = 0; i < depth_a && i < depth_b; ++i)
+        if (path_a[i] != path_b[i])
+            return (int)path_a[i] - (int)path_b[i];
+    if (depth_a != depth_b)
+        return depth_a - depth_b;
+    return (int)libusb_get_device_address(a) - (int)libusb_get_device_address(b);
+}
+
+/* Opens a candidate and claims interface 0. A driver may be taken off the
+ * programmer's own firmware interface, never off a bare part: a bare part
+ * that a driver holds belongs to something else. */
+static libusb_device_handle *open_candidate(libusb_device *device, enum candidate kind)
+{
+    libusb_device_handle *opened = NULL;
+    if (libusb_open(device, &opened) != 0)
+        return NULL;
+    if (kind == BARE_PART && libusb_kernel_driver_active(opened, 0) == 1) {
+        libusb_close(opened);
+        return NULL;
+    }
+    libusb_set_auto_detach_kernel_driver(opened, kind == RUNNING_FIRMWARE);
+    if (libusb_claim_interface(opened, 0) != 0) {
+        libusb_close(opened);
+        return NULL;
+    }
+    return opened;
+}
+
+/* The first device in bus order that can be the programmer and opens, with
+ * interface 0 claimed. Other devices are never opened. */
 static libusb_device_handle *open_first_programmer(void)
 {
     libusb_device **list = NULL;
     libusb_device_handle *opened = NULL;
     ssize_t count = libusb_get_device_list(context, &list);
-    for (ssize_t i = 0; i < count; ++i) {
-        struct libusb_device_descriptor descriptor;
-        if (libusb_get_device_descriptor(list[i], &descriptor) != 0 ||
-            !is_programmer_vendor(descriptor.idVendor))
-            continue;
-        if (libusb_open(list[i], &opened) != 0)
-            opened = NULL;
-        break;
+    if (count <= 0) {
+        if (count == 0)
+            libusb_free_device_list(list, 1);
+        return NULL;
     }
-    if (count >= 0)
-        libusb_free_device_list(list, 1);
+    qsort(list, (size_t)count, sizeof *list, compare_bus_order);
+    for (ssize_t i = 0; i < count && !opened; ++i) {
+        enum candidate kind = candidate_kind(list[i]);
+        if (kind != NOT_PROGRAMMER)
+            opened = open_candidate(list[i], kind);
+    }
+    libusb_free_device_list(list, 1);
     return opened;
 }
 
@@ -151,12 +261,6 @@ int func4(void)
     if (!handle) {
         reset_pipe_table();
         release_context();
-        return 0;
-    }
-    libusb_set_auto_detach_kernel_driver(handle, 1);
-    if (libusb_claim_interface(handle, 0) != 0) {
-        close_device();
-        reset_pipe_table();
         return 0;
     }
     interface_claimed = 1;

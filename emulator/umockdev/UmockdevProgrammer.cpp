@@ -1,5 +1,6 @@
 #include "UmockdevProgrammer.h"
 
+#include "SysfsUsbDevice.h"
 #include "UeventSender.h"
 
 #include <umockdev.h>
@@ -30,7 +31,6 @@ namespace kvemu {
 
 namespace {
 
-constexpr int UsbMajor = 189;
 constexpr long SpeedFull = 2; // enum usb_device_speed
 constexpr long SpeedHigh = 3;
 constexpr int MaxUrbBuffer = 16 * 1024 * 1024;
@@ -438,78 +438,14 @@ long UmockdevProgrammer::Impl::speedCode() const
     return m_model.config().speed == LinkSpeed::High ? SpeedHigh : SpeedFull;
 }
 
-// Adds a USB device to sysfs (no uevent yet) and returns its syspath, or
-// nothing when umockdev refused it. `properties` gets what its uevents carry.
 std::string UmockdevProgrammer::Impl::addUsbDevice(const std::string &name, int devnum,
                                                    const DescriptorSet &set,
                                                    const std::vector<std::string> &extraAttributes,
                                                    UeventSender::Properties &properties)
 {
-    const int bus = m_options.busNumber;
-    const int minor = (bus - 1) * 128 + devnum - 1;
-    const auto &d = set.device;
-    const unsigned vendor = d[8] | (d[9] << 8);
-    const unsigned product = d[10] | (d[11] << 8);
-    const unsigned release = d[12] | (d[13] << 8);
-    properties = {{"DEVNAME", format("/dev/bus/usb/%03d/%03d", bus, devnum)},
-                  {"BUSNUM", format("%03d", bus)},
-                  {"DEVNUM", format("%03d", devnum)},
-                  {"MAJOR", std::to_string(UsbMajor)},
-                  {"MINOR", std::to_string(minor)},
-                  {"PRODUCT", format("%x/%x/%x", vendor, product, release)}};
-    std::vector<std::string> props = {"SUBSYSTEM", "usb", "DEVTYPE", "usb_device"};
-    for (const auto &p : properties) {
-        props.push_back(p.first);
-        props.push_back(p.second);
-    }
-    std::vector<std::string> attributes = {"busnum",
-                                           format("%d\n", bus),
-                                           "devnum",
-                                           format("%d\n", devnum),
-                                           "dev",
-                                           format("%d:%d\n", UsbMajor, minor),
-                                           "speed",
-                                           speedCode() == SpeedHigh ? "480\n" : "12\n",
-                                           "idVendor",
-                                           format("%04x\n", vendor),
-                                           "idProduct",
-                                           format("%04x\n", product),
-                                           "bcdDevice",
-                                           format("%04x\n", release),
-                                           "bDeviceClass",
-                                           format("%02x\n", d[4]),
-                                           "bMaxPacketSize0",
-                                           format("%d\n", d[7]),
-                                           "bNumConfigurations",
-                                           format("%d\n", d[17]),
-                                           "bConfigurationValue",
-                                           format("%d\n", set.layout.value),
-                                           "bNumInterfaces",
-                                           format("%2d\n", set.layout.interfaceCount),
-                                           "version",
-                                           " 2.00\n",
-                                           "authorized",
-                                           "1\n"};
-    attributes.insert(attributes.end(), extraAttributes.begin(), extraAttributes.end());
-
-    std::vector<gchar *> attributeArray, propertyArray;
-    for (std::string &a : attributes)
-        attributeArray.push_back(a.data());
-    attributeArray.push_back(nullptr);
-    for (std::string &p : props)
-        propertyArray.push_back(p.data());
-    propertyArray.push_back(nullptr);
-    gchar *syspath = umockdev_testbed_add_devicev(m_testbed, "usb", name.c_str(), nullptr,
-                                                  attributeArray.data(), propertyArray.data());
-    if (!syspath)
-        return {};
-    std::string path = syspath;
-    g_free(syspath);
-    std::vector<std::uint8_t> all = set.device;
-    all.insert(all.end(), set.configuration.begin(), set.configuration.end());
-    umockdev_testbed_set_attribute_binary(m_testbed, path.c_str(), "descriptors", all.data(),
-                                          static_cast<gint>(all.size()));
-    return path;
+    return addSysfsUsbDevice(m_testbed, name,
+                             {m_options.busNumber, devnum, speedCode() == SpeedHigh}, set,
+                             extraAttributes, properties);
 }
 
 void UmockdevProgrammer::Impl::addRootHub()
@@ -539,7 +475,7 @@ void UmockdevProgrammer::Impl::addRootHub()
     hub.layout.value = 1;
     hub.layout.interfaceCount = 1;
     // The hub's node is a plain file holding its descriptors, as usbfs reads them.
-    const std::string node = m_root + format("/dev/bus/usb/%03d/001", bus);
+    const std::string node = m_root + usbDeviceNode(bus, 1);
     gchar *dir = g_path_get_dirname(node.c_str());
     g_mkdir_with_parents(dir, 0755);
     g_free(dir);
@@ -610,7 +546,7 @@ void UmockdevProgrammer::Impl::addNode(const EzUsbDevice::Presence &presence,
     n.enumeration = presence.enumeration;
     n.state = presence.state;
     n.devnum = presence.address;
-    n.devnode = format("/dev/bus/usb/%03d/%03d", bus, n.devnum);
+    n.devnode = usbDeviceNode(bus, n.devnum);
     n.syspath = format("/sys/devices/usb%d/%d-1", bus, bus);
     n.descriptors = descriptors.device;
     n.descriptors.insert(n.descriptors.end(), descriptors.configuration.begin(),
