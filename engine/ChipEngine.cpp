@@ -554,12 +554,13 @@ void ChipEngine::post(EngineMessage *message)
 // says so once per run, when the first of them goes into a programmer.
 void ChipEngine::downloaded(const FirmwareRecord *image)
 {
-    const QString name = standInImageName(image);
-    if (name.isEmpty())
-        return;
+    // The records are the program's constants: the GUI thread reads the name.
     QMetaObject::invokeMethod(
         this,
-        [this, name] {
+        [this, image] {
+            const QString name = standInImageName(image);
+            if (name.isEmpty())
+                return;
             static bool told = false;
             if (!std::exchange(told, true))
                 log(QStringLiteral("Firmware \"%1\" is a stand-in built with Korvane, not the "

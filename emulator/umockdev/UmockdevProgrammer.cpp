@@ -21,6 +21,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -201,8 +202,10 @@ private:
     void clientVanished(UMockdevIoctlClient *client);
 
     long dispatchLocked(unsigned long request, UMockdevIoctlData *arg, UMockdevIoctlClient *client,
-                        Client &cl, bool &reply);
-    long submitLocked(UMockdevIoctlData *arg, UMockdevIoctlClient *client, Client &cl);
+                        Client &cl, bool &reply, UrbPtr &submitted);
+    long submitLocked(UMockdevIoctlData *arg, UMockdevIoctlClient *client, Client &cl,
+                      UrbPtr &submitted);
+    void queueSubmitted(UrbPtr urb, std::vector<Deferred> &deferred);
     long discardLocked(UMockdevIoctlData *arg, UMockdevIoctlClient *client);
     long reapLocked(UMockdevIoctlData *arg, Client &cl, bool blocking, bool gone, bool &reply);
     long reapIntoLocked(Client &cl, UMockdevIoctlData *arg);
@@ -846,6 +849,7 @@ void UmockdevProgrammer::Impl::handleIoctl(UMockdevIoctlBase *handler, UMockdevI
     UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
     long result = -ENODEV;
     bool reply = true;
+    UrbPtr submitted;
     std::vector<Deferred> deferred;
     {
         std::lock_guard lock(m_mutex);
@@ -853,7 +857,7 @@ void UmockdevProgrammer::Impl::handleIoctl(UMockdevIoctlBase *handler, UMockdevI
         if (!m_closed) {
             Client &cl = clientFor(handler, client);
             syncLocked();
-            result = dispatchLocked(request, arg, client, cl, reply);
+            result = dispatchLocked(request, arg, client, cl, reply, submitted);
             syncLocked(); // a control request may have started firmware
             updateReadyLocked();
         }
@@ -861,7 +865,31 @@ void UmockdevProgrammer::Impl::handleIoctl(UMockdevIoctlBase *handler, UMockdevI
     }
     if (reply)
         answer(client, result);
+    if (submitted)
+        queueSubmitted(std::move(submitted), deferred);
     flush(deferred);
+}
+
+// Answering a submit copies the client's URB block and its buffer back to
+// the client, in this (umockdev's ioctl) thread and outside m_mutex. The URB
+// joins its endpoint's queue only after that, so that the service thread
+// never completes it (status, length, IN data) while the copy reads it.
+void UmockdevProgrammer::Impl::queueSubmitted(UrbPtr urb, std::vector<Deferred> &deferred)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        syncLocked();
+        const auto it = m_clients.find(urb->client);
+        if (m_closed || it == m_clients.end() || !nodeAlive(it->second.node)) {
+            completeLocked(std::move(urb), -ESHUTDOWN); // the device left meanwhile
+        } else {
+            m_pending[urb->urb()->endpoint].push_back(std::move(urb));
+            pumpLocked();
+        }
+        updateReadyLocked();
+        std::move(m_deferred.begin(), m_deferred.end(), std::back_inserter(deferred));
+        m_deferred.clear();
+    }
 }
 
 template <typename T>
@@ -876,7 +904,8 @@ long UmockdevProgrammer::Impl::withArgument(UMockdevIoctlData *arg, auto &&use)
 }
 
 long UmockdevProgrammer::Impl::dispatchLocked(unsigned long request, UMockdevIoctlData *arg,
-                                              UMockdevIoctlClient *client, Client &cl, bool &reply)
+                                              UMockdevIoctlClient *client, Client &cl, bool &reply,
+                                              UrbPtr &submitted)
 {
     const bool gone = !nodeAlive(cl.node);
     if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY)
@@ -886,7 +915,7 @@ long UmockdevProgrammer::Impl::dispatchLocked(unsigned long request, UMockdevIoc
 
     switch (request) {
     case USBDEVFS_SUBMITURB:
-        return submitLocked(arg, client, cl);
+        return submitLocked(arg, client, cl, submitted);
     case USBDEVFS_DISCARDURB:
         return discardLocked(arg, client);
     case USBDEVFS_CONTROL:
@@ -1007,7 +1036,7 @@ long UmockdevProgrammer::Impl::claimLocked(UMockdevIoctlClient *client, Client &
 }
 
 long UmockdevProgrammer::Impl::submitLocked(UMockdevIoctlData *arg, UMockdevIoctlClient *client,
-                                            Client &cl)
+                                            Client &cl, UrbPtr &submitted)
 {
     ++m_stats.submits;
     UMockdevIoctlData *block = resolve(arg, 0, sizeof(usbdevfs_urb));
@@ -1055,9 +1084,7 @@ long UmockdevProgrammer::Impl::submitLocked(UMockdevIoctlData *arg, UMockdevIoct
         completeLocked(std::move(urb), errnoFor(result.status));
         return 0;
     }
-    const std::uint8_t endpoint = u->endpoint;
-    m_pending[endpoint].push_back(std::move(urb));
-    pumpLocked();
+    submitted = std::move(urb); // queued once the submit is answered (queueSubmitted)
     return 0;
 }
 

@@ -11,7 +11,12 @@
 #include <QTest>
 #include <QThread>
 
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 // The engine's worker and the GUI thread share each node. These tests run
 // the two sides on two threads the way the program does: the worker appends,
@@ -19,11 +24,50 @@
 // with TryLock around an operation and replaces files when it is unclaimed.
 namespace {
 
-std::unique_ptr<QThread> startThread(std::function<void()> work)
+// A worker whose end the test sees through a join, so that ThreadSanitizer
+// sees it too: QThread::wait() on a thread that has already finished
+// synchronises only inside the (uninstrumented) Qt library.
+class WorkerThread
 {
-    std::unique_ptr<QThread> thread(QThread::create(std::move(work)));
-    thread->start();
-    return thread;
+public:
+    explicit WorkerThread(std::function<void()> work)
+        : m_thread([this, work = std::move(work)] {
+              work();
+              std::lock_guard lock(m_lock);
+              m_finished = true;
+              m_done.notify_all();
+          })
+    {}
+    ~WorkerThread()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    WorkerThread(const WorkerThread &) = delete;
+    WorkerThread &operator=(const WorkerThread &) = delete;
+
+    // False when the work has not ended within `limitMs`.
+    bool wait(int limitMs)
+    {
+        std::unique_lock lock(m_lock);
+        if (!m_done.wait_for(lock, std::chrono::milliseconds(limitMs),
+                             [this] { return m_finished; }))
+            return false;
+        lock.unlock();
+        m_thread.join();
+        return true;
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_done;
+    bool m_finished = false;
+    std::thread m_thread;
+};
+
+std::unique_ptr<WorkerThread> startThread(std::function<void()> work)
+{
+    return std::make_unique<WorkerThread>(std::move(work));
 }
 
 } // namespace
