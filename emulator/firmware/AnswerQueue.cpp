@@ -52,6 +52,15 @@ std::size_t AnswerQueue::drop(std::size_t bytes)
     return dropped;
 }
 
+std::unique_ptr<AnswerSource> AnswerQueue::takeLast()
+{
+    if (m_answers.empty())
+        return nullptr;
+    std::unique_ptr<AnswerSource> last = std::move(m_answers.back());
+    m_answers.pop_back();
+    return last;
+}
+
 std::uint64_t AnswerQueue::pendingBytes() const
 {
     std::uint64_t total = 0;

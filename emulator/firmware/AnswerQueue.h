@@ -29,6 +29,9 @@ public:
     std::size_t drop(std::size_t bytes);
 
     std::uint64_t pendingBytes() const;
+    // How many answers wait, and the last one queued taken out (null when none).
+    std::size_t count() const { return m_answers.size(); }
+    std::unique_ptr<AnswerSource> takeLast();
     bool empty() const { return m_answers.empty(); }
     void clear() { m_answers.clear(); }
 

@@ -61,6 +61,16 @@ void CommandLog::error(const std::string &reason)
     append("ERROR " + reason);
 }
 
+void CommandLog::fault(const std::string &what)
+{
+    append("FAULT " + what);
+}
+
+void CommandLog::plug(const std::string &line)
+{
+    append(line);
+}
+
 void CommandLog::append(std::string line)
 {
     std::lock_guard lock(m_mutex);

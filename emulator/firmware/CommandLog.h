@@ -19,6 +19,12 @@ namespace kvemu {
 //                                    sits in the socket now (SOCKET first: the
 //                                    first one again)
 //   ERROR short packet 0x27 ...      a protocol error (the packet got no answer)
+//   FAULT answer_short 0x1b: 1 of 2 bytes   an injected fault spoilt an answer
+//   UNPLUG 1765231512345 ms after 4096 bulk bytes   the device went away (wall
+//                                    clock in ms since 1970, bulk bytes moved
+//                                    since the start, both directions)
+//   REPLUG 1765231512845 ms          it came back (the time it was due)
+//   END after 138412032 bulk bytes   the emulated programmer was destroyed
 //
 // With a file named, each line is appended to it at once (one write, so the
 // file is complete at every moment). The last KeptLines lines are also kept
@@ -41,6 +47,9 @@ public:
     // `chip` 0: the first chip went into the socket, else the second.
     void socket(unsigned chip);
     void error(const std::string &reason);
+    void fault(const std::string &what);
+    // A line of the plug's own: UNPLUG, REPLUG and END (see EmulatedProgrammer).
+    void plug(const std::string &line);
 
     std::vector<std::string> lines() const;
     // The kept lines, each ended by '\n'.

@@ -90,7 +90,9 @@ TransferResult ProgrammerFirmware::bulkOut(std::uint8_t endpoint,
                 m_log.error(std::to_string(data.size() - take) +
                             " bytes past the program data dropped");
         } else {
+            const std::size_t answersBefore = m_answers.count();
             command(data);
+            spoilNewAnswer(data[0], answersBefore);
         }
     } catch (const ProtocolError &e) {
         m_log.error(e.what());
@@ -284,6 +286,26 @@ void ProgrammerFirmware::failRead(unsigned nth)
 {
     std::lock_guard lock(m_mutex);
     m_readsUntilFailure = nth;
+}
+
+void ProgrammerFirmware::spoilAnswer(AnswerFault fault, std::uint8_t code, unsigned nth)
+{
+    std::lock_guard lock(m_mutex);
+    m_spoilt = SpoiltAnswer{fault, code, std::max(nth, 1u)};
+}
+
+void ProgrammerFirmware::spoilNewAnswer(std::uint8_t code, std::size_t answersBefore)
+{
+    if (!m_spoilt || m_spoilt->code != code || m_answers.count() <= answersBefore ||
+        --m_spoilt->answersUntil > 0)
+        return;
+    std::unique_ptr<AnswerSource> answer = m_answers.takeLast();
+    const std::uint64_t length = answer->remaining();
+    auto spoilt = std::make_unique<HostileAnswer>(std::move(answer), m_spoilt->fault);
+    m_log.fault(std::string(answerFaultName(m_spoilt->fault)) + " " + packet::hexByte(code) + ": " +
+                std::to_string(spoilt->remaining()) + " of " + std::to_string(length) + " bytes");
+    m_answers.push(std::move(spoilt));
+    m_spoilt.reset();
 }
 
 std::chrono::steady_clock::time_point ProgrammerFirmware::readyAt() const

@@ -7,6 +7,7 @@
 #include "FamilyProtocol.h"
 #include "FirmwareSettings.h"
 #include "FirmwareSide.h"
+#include "HostileAnswer.h"
 
 #include <chrono>
 #include <memory>
@@ -79,6 +80,10 @@ public:
     unsigned starts() const;
     // The `nth` bulk read from now on fails, once (0: none).
     void failRead(unsigned nth);
+    // The `nth` answer (0 or 1: the next) to command `code` from now is
+    // spoilt by `fault`, once; the command log gets a FAULT line when it is.
+    // A later call replaces one not yet used.
+    void spoilAnswer(AnswerFault fault, std::uint8_t code, unsigned nth);
     // Real time at which the device has done what it was asked so far (the
     // past when timing is instant); a host that paces waits for it.
     std::chrono::steady_clock::time_point readyAt() const;
@@ -89,6 +94,7 @@ private:
     void command(std::span<const std::uint8_t> packet);
     void baseCommand(std::span<const std::uint8_t> packet);
     chips::Nanos usbTime(std::size_t bytes) const;
+    void spoilNewAnswer(std::uint8_t code, std::size_t answersBefore);
 
     const FirmwareSettings m_settings;
     CommandLog m_log;
@@ -104,6 +110,13 @@ private:
     LinkSpeed m_speed = LinkSpeed::High;
     unsigned m_starts = 0;
     unsigned m_readsUntilFailure = 0;
+    struct SpoiltAnswer
+    {
+        AnswerFault fault;
+        std::uint8_t code;
+        unsigned answersUntil;
+    };
+    std::optional<SpoiltAnswer> m_spoilt;
 };
 
 } // namespace kvemu

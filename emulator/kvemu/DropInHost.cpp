@@ -421,6 +421,9 @@ bool DropInHost::injectFault(std::string_view fault, std::uint64_t value)
         m_programmer->device().setByteBudget(value);
     } else if (fault == "fail_read") {
         m_programmer->firmware().failRead(static_cast<unsigned>(value));
+    } else if (const std::optional<AnswerFault> spoil = answerFaultNamed(fault)) {
+        m_programmer->firmware().spoilAnswer(*spoil, static_cast<std::uint8_t>(value & 0xFF),
+                                             static_cast<unsigned>(value >> 8));
     } else {
         m_error = "unknown fault \"" + std::string(fault) + "\"";
         return false;

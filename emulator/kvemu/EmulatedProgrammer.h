@@ -14,8 +14,8 @@ namespace kvemu {
 // (EzUsbDevice) running our firmware (ProgrammerFirmware) with the chips of
 // the profile (and the second chip that waits to swap with them). service() does the time-driven
 // steps: the re-enumeration after a firmware start, and the replug that follows an unplug after the
-// configured delay. Not thread-safe beyond what the model and the firmware
-// guarantee: the owner serialises calls.
+// configured delay; the command log gets a line for each. Not thread-safe beyond what the model and
+// the firmware guarantee: the owner serialises calls.
 class EmulatedProgrammer
 {
 public:
@@ -24,6 +24,10 @@ public:
     // Throws std::invalid_argument or std::runtime_error (image file) when the
     // chips cannot be built.
     explicit EmulatedProgrammer(EmulatorConfig config);
+    // Logs the bulk bytes moved in the programmer's life (END).
+    ~EmulatedProgrammer();
+    EmulatedProgrammer(const EmulatedProgrammer &) = delete;
+    EmulatedProgrammer &operator=(const EmulatedProgrammer &) = delete;
 
     const EmulatorConfig &config() const { return m_config; }
     EzUsbDevice &device() { return *m_device; }
@@ -37,6 +41,12 @@ public:
     void replug();
 
 private:
+    // The command log's UNPLUG and REPLUG lines; `replugAt` is when the
+    // device came back.
+    void logUnplug();
+    void logReplug(Clock::time_point replugAt);
+    std::uint64_t bulkBytes() const;
+
     EmulatorConfig m_config;
     std::shared_ptr<ProgrammerFirmware> m_firmware;
     std::unique_ptr<EzUsbDevice> m_device;

@@ -64,7 +64,14 @@ KVEMU_EXPORT long long kvemu_command_log(char *buffer, long long size);
 KVEMU_EXPORT void kvemu_clear_log(void);
 /* Faults: "unplug" (back after `value` ms, 0: the profile's replug delay),
  * "replug" (now), "unplug_after_bytes" (after `value` more bulk bytes),
- * "fail_read" (the `value`-th bulk read from now fails, its bytes lost).
+ * "fail_read" (the `value`-th bulk read from now fails, its bytes lost),
+ * and the hostile answers, each once, to the command whose code is the low
+ * byte of `value`, on its answer that the rest of `value` counts (0 or 1: the
+ * next one): "answer_short" (the first half of its bytes only),
+ * "answer_missing" (none), "answer_oversized" (3 bytes more than the command
+ * asks for, left for the next read), "answer_garbage" (as many bytes,
+ * pseudo-random ones) and "answer_zeroed" (as many bytes, all 0); the
+ * command log gets a FAULT line when one is spoilt.
  * 1 when done, 0 for an unknown fault or no programmer. */
 KVEMU_EXPORT int kvemu_inject_fault(const char *fault, unsigned long long value);
 /* The pause after a successful download (1800 ms, as kvusb). */

@@ -8,10 +8,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLibrary>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -73,6 +75,8 @@ private slots:
     void injectedUnplugAndReplug();
     void failingDownloadFailsOnce();
     void failingChunkReadLosesOneChunk();
+    void hostileAnswerSpoilsOneAnswer_data();
+    void hostileAnswerSpoilsOneAnswer();
     void badProfileIsAnErrorNotACrash();
     void badArgumentsFailCleanly();
     void firmwareAlreadyRunningAtStart();
@@ -361,6 +365,16 @@ void TestKvemuDropIn::unplugAfterBytesAndReplugDelay()
     QCOMPARE(m_table.open(), 0); // gone, and the pipe table is forgotten
     QCOMPARE(m_table.download(firmwareImage(NandImage1).records, false), 0);
     QVERIFY(waitForOpen(1, 3000)); // back after the replug delay, bare again
+    // The command log says when it went, after how many bulk bytes, and
+    // when it was back.
+    const QRegularExpressionMatch plug =
+        QRegularExpression(QStringLiteral("^UNPLUG (\\d+) ms after 100 bulk bytes\n"
+                                          "REPLUG (\\d+) ms$"),
+                           QRegularExpression::MultilineOption)
+            .match(QString::fromStdString(log()));
+    QVERIFY2(plug.hasMatch(), log().c_str());
+    const qint64 away = plug.captured(2).toLongLong() - plug.captured(1).toLongLong();
+    QVERIFY2(away >= 299 && away <= 310, qPrintable(QString::number(away)));
     m_table.close();
     QCOMPARE(m_table.download(firmwareImage(NandImage1).records, false), 1);
     QVERIFY(waitForOpen(1));
@@ -412,6 +426,64 @@ void TestKvemuDropIn::failingChunkReadLosesOneChunk()
     QCOMPARE(m_table.read(3, buffer, 8192), -1);
     QCOMPARE(m_table.read(3, buffer, 8192), 16896 - 16384);
     QVERIFY(log().find("ERROR read fault: 8192 bytes lost") != std::string::npos);
+    m_table.close();
+}
+
+void TestKvemuDropIn::hostileAnswerSpoilsOneAnswer_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("realBytes"); // the answer's own bytes, as far as it goes
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("short") << "answer_short" << 4 << true
+                           << "FAULT answer_short 0x18: 4 of 8 bytes";
+    QTest::newRow("missing") << "answer_missing" << 0 << true
+                             << "FAULT answer_missing 0x18: 0 of 8 bytes";
+    QTest::newRow("oversized") << "answer_oversized" << 11 << true
+                               << "FAULT answer_oversized 0x18: 11 of 8 bytes";
+    QTest::newRow("garbage") << "answer_garbage" << 8 << false
+                             << "FAULT answer_garbage 0x18: 8 of 8 bytes";
+    QTest::newRow("zeroed") << "answer_zeroed" << 8 << false
+                            << "FAULT answer_zeroed 0x18: 8 of 8 bytes";
+}
+
+// The second identification answer from now is spoilt, the first and the
+// third are not; a read never fills more than it asks for.
+void TestKvemuDropIn::hostileAnswerSpoilsOneAnswer()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, length);
+    QFETCH(bool, realBytes);
+    QFETCH(QString, logged);
+    connect("[chip]\nfamily = nand\nid = EC F1\nblocks = 8\n", NandImage1);
+    const Bytes identify = packet({0x18, 0, 2, 0, 0x0A}, 9);
+    QCOMPARE(m_fault(fault.toLatin1().constData(), 0x18 | 2 << 8), 1);
+    QCOMPARE(writePacket(packet({0x10, 0}, 10)), 10); // another code: not counted
+    unsigned char adapter[2];
+    QCOMPARE(m_table.read(2, adapter, 2), 2);
+    QCOMPARE(writePacket(identify), 9);
+    unsigned char real[8];
+    QCOMPARE(m_table.read(2, real, 8), 8);
+
+    QCOMPARE(writePacket(identify), 9);
+    unsigned char spoilt[16];
+    std::fill(std::begin(spoilt), std::end(spoilt), 0xA5);
+    QCOMPARE(m_table.read(2, spoilt, 8), std::min(length, 8));
+    for (int i = std::min(length, 8); i < 16; ++i)
+        QCOMPARE(int(spoilt[i]), 0xA5);
+    const int rest = std::max(length - 8, 0);
+    QCOMPARE(m_table.read(2, spoilt + 8, 8), rest);
+    const Bytes got(spoilt, spoilt + std::min(length, 8));
+    const Bytes own(real, real + got.size());
+    QCOMPARE(got == own, realBytes || got.empty());
+    if (fault == QLatin1String("answer_zeroed"))
+        QCOMPARE(got, Bytes(8, 0));
+    QVERIFY(log().find(logged.toStdString()) != std::string::npos);
+
+    QCOMPARE(writePacket(identify), 9);
+    unsigned char again[8];
+    QCOMPARE(m_table.read(2, again, 8), 8);
+    QVERIFY(std::equal(again, again + 8, real));
     m_table.close();
 }
 

@@ -82,7 +82,9 @@ public:
     // 0 the profile's first chip is in the socket, 1 its second.
     int socketChip() const { return m_socketChip ? m_socketChip() : 0; }
 
-    // "unplug" (back after `value` ms), "replug", "unplug_after_bytes", "fail_read".
+    // "unplug" (back after `value` ms), "replug", "unplug_after_bytes", "fail_read",
+    // and the hostile answers "answer_short", "answer_missing", "answer_oversized",
+    // "answer_garbage", "answer_zeroed" (value: command code | which answer << 8).
     bool inject(const char *fault, quint64 value = 0) { return m_fault(fault, value) == 1; }
     void setDownloadPause(unsigned milliseconds) { m_setPause(milliseconds); }
 
