@@ -477,11 +477,11 @@ void ChipEngine::readAnswer(const EngineRequest &request)
         const uint n = std::min(chunk, remaining);
         auto message = std::make_unique<EngineMessage>(tag, n, request.kind);
         const int got = m_usb.read(pipe, message->data(), int(n));
-        // The first chunk of a data answer (its tag counts packets) that did
-        // not come whole is reported as an empty message with its tag, so the
-        // receiver knows what is missing instead of taking padding for data.
+        // The first chunk of an answer that did not come whole is reported
+        // as an empty message with its tag, so the receiver knows what is
+        // missing instead of taking padding for data or waiting for ever.
         // Later chunks are still read to stay in step with the programmer.
-        if (request.tag >= 0 && uint(std::max(got, 0)) != n) {
+        if (uint(std::max(got, 0)) != n) {
             if (!gapReported)
                 post(new EngineMessage(tag, 0, request.kind, false));
             gapReported = true;
@@ -515,8 +515,12 @@ bool ChipEngine::programEndReportsFailure(const EngineMessage &message)
 {
     constexpr uint ProgramEndAnswerLength = 2;
     QString line;
+    constexpr quint8 ProgramEndMark = 'D';
     if (!message.hasData() || message.size() < ProgramEndAnswerLength)
         line = QStringLiteral("Program failed: the programmer did not answer its end");
+    else if (message.byteAt(0) != ProgramEndMark)
+        line = QString::asprintf("Program failed: the programmer answered its end with %02X %02X",
+                                 message.byteAt(0), message.byteAt(1));
     else if (message.byteAt(1) != 0)
         line = QString::asprintf("Program failed: %u pages", message.byteAt(1));
     if (line.isEmpty())

@@ -96,7 +96,9 @@ void NandDetection::match(NandEngine &engine, const Id &id)
     const QByteArray bytes = bytesOf(id);
     CDeviceItemNand &current = engine.device();
     CDeviceItem *found = nullptr;
-    if (current.matchId(bytes) || (id == s_lastUnknownId && !allFF(id)))
+    // An ID of 00 or FF bytes is what a bus without a chip reads.
+    const bool blank = allFF(id) || id == Id{};
+    if (current.matchId(bytes) || (id == s_lastUnknownId && !blank))
         found = &current;
     else
         found = host->deviceCatalogue().findById(CDeviceItem::NandKind, bytes, true);

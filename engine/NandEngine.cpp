@@ -329,6 +329,13 @@ void NandEngine::startBlockEdited(const QString &text)
 
 void NandEngine::operationFinished()
 {
+    // A read that ended early keeps every byte it read: its file holds
+    // exactly those, and the log says which file and how much of the range.
+    if (m_operation == Operation::Read && m_nand->hasBackingFile() && m_nand->GetSize() < m_length)
+        log(QStringLiteral("Read incomplete: %1 holds %2 of %3 bytes")
+                .arg(m_nand->backingFileName())
+                .arg(m_nand->GetSize())
+                .arg(m_length));
     m_smartCopy.stop(*this);
     m_operation = Operation::None;
     m_plan.clear();
@@ -507,7 +514,9 @@ void NandEngine::confirmedStart(const EngineMessage &message)
                                                                           : Operation::Program;
     if (m_operation == Operation::None || m_operation != expected)
         return;
-    if (message.byteAt(0) == 0xFF && host() &&
+    // No answer, or the bus's idle level: no chip answered.
+    const bool noChip = !message.hasData() || message.byteAt(0) == 0xFF;
+    if (noChip && host() &&
         !host()->questions().confirm(text(UiTextId::AreYouSure),
                                      text(UiTextId::IdDetectionError))) {
         failJob(m_operationKind);
@@ -711,9 +720,16 @@ void NandEngine::markAnswer(const EngineMessage &message)
         return;
     }
     // Only a mark is taken: a block is called good by the scan after the
-    // erase.
-    if (message.hasData() && message.size() > m_dataBytes && message.byteAt(m_dataBytes) != 0xFF)
-        m_targetTable.setState(quint32(message.tag() - 1), BadBlockTable::Bad);
+    // erase. A block whose mark did not come is not erased either: it may
+    // be a factory bad block.
+    const quint32 block = quint32(message.tag() - 1);
+    if (!message.hasData() || message.size() <= m_dataBytes) {
+        log(QStringLiteral("Bad-block mark not read: block %1 not erased").arg(block));
+        m_targetTable.setState(block, BadBlockTable::Bad);
+        m_eraseFailed.insert(block);
+    } else if (message.byteAt(m_dataBytes) != 0xFF) {
+        m_targetTable.setState(block, BadBlockTable::Bad);
+    }
 }
 
 void NandEngine::queueErases()
@@ -744,7 +760,13 @@ void NandEngine::eraseAnswer(const EngineMessage &message)
     const quint64 startPage = m_start / m_device.pageSize;
     const quint64 n = quint64(message.tag()) - startPage;
     const quint32 block = quint32(startPage / quint64(m_device.blockSize) + n - 1);
-    if (!message.hasData() || message.size() < EraseAnswerLength || message.byteAt(1) != 0) {
+    // Byte 0 is the chip's status register: ready, without FAIL. A block
+    // the table called bad was not erased: its answer is our own marker.
+    constexpr quint8 Ready = 0x40;
+    constexpr quint8 Fail = 0x01;
+    const bool skipped = m_targetTable.isBad(block);
+    if (!skipped && (!message.hasData() || message.size() < EraseAnswerLength ||
+                     message.byteAt(1) != 0 || (message.byteAt(0) & (Ready | Fail)) != Ready)) {
         log(QString::asprintf("Erase failed: block %u, status %02X", block, message.byteAt(0)));
         m_eraseFailed.insert(block);
         m_targetTable.setState(block, BadBlockTable::Bad);
@@ -767,6 +789,7 @@ void NandEngine::scanTargetBlocks(quint64 start, quint64 length)
     m_scanFirst = block == 0 ? 0 : quint32(start / block);
     m_scanAnswered = 0;
     m_scanning = true;
+    m_scanIncomplete = false;
     if (host())
         host()->showTableProgress(0, m_scanBlocks);
     if (m_scanBlocks == 0) {
@@ -791,8 +814,9 @@ void NandEngine::scanAnswer(const EngineMessage &message)
     const quint32 tag = quint32(message.tag());
     const quint32 block = tag - 1;
     if (!message.hasData()) {
-        // No answer: the block's state stays unknown.
+        // No answer: the block's state stays unknown, the erase is not done.
         m_targetTable.setState(block, BadBlockTable::Unknown);
+        m_scanIncomplete = true;
         log(QStringLiteral("Scan answer missing: block %1").arg(block));
     }
     bool good = message.size() >= SpareBytesChecked && !m_eraseFailed.count(block);
@@ -817,7 +841,7 @@ void NandEngine::endScan()
         return;
     host()->showTableProgress(0, 0);
     host()->refreshBadBlocks(2);
-    if (m_eraseFailed.empty())
+    if (m_eraseFailed.empty() && !m_scanIncomplete)
         host()->jobEnded(JobCode::Erase);
     else
         host()->jobFailed(JobCode::Erase);

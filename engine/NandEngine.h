@@ -197,11 +197,13 @@ private:
     bool m_targetClaimed = false;
     bool m_windowClaim = false;
     // The scan after an erase: its first block, blocks, answers so far, and
-    // the blocks whose erase failed.
+    // the blocks whose erase failed or that were not erased for want of
+    // their mark.
     quint32 m_scanFirst = 0;
     quint32 m_scanBlocks = 0;
     quint32 m_scanAnswered = 0;
     bool m_scanning = false;
+    bool m_scanIncomplete = false; // a block's scan answer did not come
     std::set<quint32> m_eraseFailed;
     // The source of the running program (worker reads it in packetSent).
     std::atomic<CFileMemoryNode *> m_programSource{nullptr};

@@ -251,6 +251,13 @@ void SpiEngine::singleIoToggled(bool checked)
 
 void SpiEngine::operationFinished()
 {
+    // A read that ended early leaves the node's bytes after it as they were:
+    // say so before anybody saves them as an image.
+    if (m_operation == Operation::Read && m_readEnd < m_start + m_length)
+        log(QStringLiteral("Read incomplete: %1 holds %2 of %3 bytes")
+                .arg(m_node->name())
+                .arg(m_readEnd - m_start)
+                .arg(m_length));
     m_operation = Operation::None;
     m_programPending = false;
     releaseNode();
@@ -268,6 +275,7 @@ int SpiEngine::startRead(quint64 start, quint64 length, int operation)
                                                                     : JobCode::Read);
     m_start = start;
     m_length = length;
+    m_readEnd = start;
     checkThenStart(AnswerKind::ReadStart);
     return m_operationKind;
 }
@@ -407,6 +415,7 @@ void SpiEngine::readAnswer(const EngineMessage &message)
     switch (m_operation) {
     case Operation::Read:
         m_node->Write(data, quint32(address), length);
+        m_readEnd = address + length;
         host()->showChunkProgress(uint(message.tag()), packets, m_node);
         break;
     case Operation::Verify:
@@ -447,6 +456,7 @@ void SpiEngine::eraseSectors()
     }
     const quint64 count = m_length / sector;
     const quint64 first = m_start / sector;
+    m_eraseFailed = false;
     log(text(UiTextId::EraseStarts));
     if (host())
         host()->beginProgress(uint(first), uint(count));
@@ -466,10 +476,30 @@ void SpiEngine::eraseSectors()
     sendOperationEnd(0);
 }
 
+void SpiEngine::eraseAnswer(const EngineMessage &message)
+{
+    if (!host() || m_operation != Operation::Erase)
+        return;
+    // Byte 0 is the chip's status, byte 1 is 1 when the chip stayed busy
+    // past the programmer's time-out.
+    if (!message.hasData() || message.size() < EraseAnswerLength || message.byteAt(1) != 0) {
+        log(QString::asprintf("Erase failed: sector %d, status %02X", message.tag() - 1,
+                              message.byteAt(0)));
+        m_eraseFailed = true;
+    }
+    host()->showEraseProgress(uint(message.tag()));
+}
+
 bool SpiEngine::postEraseStep()
 {
     if (m_operation != Operation::Erase)
         return true;
+    if (m_eraseFailed) {
+        // Nothing is known blank, and a program waiting for it does not start.
+        setBlank(0, 0);
+        failJob(m_programPending ? JobCode::Program : JobCode::Erase);
+        return false;
+    }
     setBlank(m_start, m_start + m_length);
     if (!m_programPending) {
         m_operation = Operation::None;
@@ -683,8 +713,7 @@ bool SpiEngine::handleReply(EngineMessage &message)
         readAnswer(message);
         return true;
     case AnswerKind::Erase:
-        if (host() && m_operation == Operation::Erase)
-            host()->showEraseProgress(uint(message.tag()));
+        eraseAnswer(message);
         return true;
     case AnswerKind::ChipId:
         idAnswer(message);

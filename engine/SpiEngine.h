@@ -95,6 +95,7 @@ private:
     void idAnswer(const EngineMessage &message);
     void sfdpAnswer(const EngineMessage &message);
     void dataFlashStatusAnswer(const EngineMessage &message);
+    void eraseAnswer(const EngineMessage &message);
     void unknownChip();
     void setBlank(quint64 start, quint64 end);
 
@@ -114,9 +115,12 @@ private:
     quint8 m_operationKind = 0;
     quint64 m_start = 0;
     quint64 m_length = 0;
+    // Where the bytes a read has put into the node end.
+    quint64 m_readEnd = 0;
     bool m_claimed = false;
     bool m_windowClaim = false;
     bool m_detecting = false;
+    bool m_eraseFailed = false; // a sector of the running erase did not report done
     // The program unit of the running program (the worker streams by it).
     std::atomic<quint32> m_programUnit{1};
 };
