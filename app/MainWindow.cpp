@@ -488,6 +488,8 @@ void MainWindow::connectionChanged(bool connected)
 
 void MainWindow::showDisconnected()
 {
+    if (m_unattended && m_connectedDisplay)
+        m_unattended->programmerLost();
     m_status->showUsbState(WindowTexts::NotConnected);
     setWindowTitle(titleText());
     // Operations are refused until the programmer is back, and the one that
@@ -507,8 +509,12 @@ void MainWindow::showDisconnected()
 
 void MainWindow::programmerReady()
 {
-    if (m_unattended)
+    if (m_unattended) {
         m_unattended->programmerReady();
+        // A run that has its result only waited to see the programmer back.
+        if (m_unattended->ended())
+            return;
+    }
     // A script that detected this target goes on; it is not started again.
     if (const int job = std::exchange(m_jobWhenReady, 0)) {
         // A re-initialisation ends no operation of the engine.
