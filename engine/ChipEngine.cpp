@@ -451,7 +451,10 @@ void ChipEngine::processQueue()
             return;
         }
         packetSent(request);
-        if (!m_stop.load() && request.answerLength > 0)
+        // The answer to a command that went out is read even while the
+        // engine stops, so the programmer is left with nothing pending;
+        // only data cut short by the stop leaves it waiting for the rest.
+        if (request.answerLength > 0 && !(request.announcesData && m_stop.load()))
             readAnswer(request);
     }
 }
