@@ -24,6 +24,19 @@ std::string usbDeviceNode(int bus, int devnum)
     return format("/dev/bus/usb/%03d/%03d", bus, devnum);
 }
 
+bool writeDescriptorNode(const std::string &root, const std::string &devnode,
+                         const DescriptorSet &set)
+{
+    const std::string path = root + devnode;
+    gchar *dir = g_path_get_dirname(path.c_str());
+    g_mkdir_with_parents(dir, 0755);
+    g_free(dir);
+    std::vector<std::uint8_t> contents = set.device;
+    contents.insert(contents.end(), set.configuration.begin(), set.configuration.end());
+    return g_file_set_contents(path.c_str(), reinterpret_cast<const gchar *>(contents.data()),
+                               static_cast<gssize>(contents.size()), nullptr);
+}
+
 std::string addSysfsUsbDevice(UMockdevTestbed *testbed, const std::string &name, BusPlace place,
                               const DescriptorSet &set,
                               const std::vector<std::string> &extraAttributes,

@@ -30,4 +30,9 @@ std::string addSysfsUsbDevice(UMockdevTestbed *testbed, const std::string &name,
 // "/dev/bus/usb/BBB/DDD".
 std::string usbDeviceNode(int bus, int devnum);
 
+// Writes a device node under the testbed's `root` as a plain file holding
+// the device and configuration descriptors, as a read() on usbfs gives them.
+bool writeDescriptorNode(const std::string &root, const std::string &devnode,
+                         const DescriptorSet &set);
+
 } // namespace kvemu

@@ -99,17 +99,9 @@ void UmockdevBystander::Impl::start(const std::shared_ptr<Impl> &self)
     const int bus = m_options.busNumber;
     const int devnum = 2;
     m_devnode = usbDeviceNode(bus, devnum);
-    // The node is a plain file holding the descriptors, as usbfs reads them.
     gchar *root = umockdev_testbed_get_root_dir(m_testbed);
-    const std::string path = std::string(root) + m_devnode;
+    writeDescriptorNode(root, m_devnode, m_descriptors);
     g_free(root);
-    gchar *dir = g_path_get_dirname(path.c_str());
-    g_mkdir_with_parents(dir, 0755);
-    g_free(dir);
-    std::vector<std::uint8_t> all = m_descriptors.device;
-    all.insert(all.end(), m_descriptors.configuration.begin(), m_descriptors.configuration.end());
-    g_file_set_contents(path.c_str(), reinterpret_cast<const gchar *>(all.data()),
-                        static_cast<gssize>(all.size()), nullptr);
 
     m_handler = umockdev_ioctl_base_new();
     const auto connect = [&](const char *signal, GCallback callback) {

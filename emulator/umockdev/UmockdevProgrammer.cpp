@@ -477,15 +477,7 @@ void UmockdevProgrammer::Impl::addRootHub()
                          1, 0x09, 0x00, 0x00, 0, 7, 5, 0x81, 3, 4, 0, 12};
     hub.layout.value = 1;
     hub.layout.interfaceCount = 1;
-    // The hub's node is a plain file holding its descriptors, as usbfs reads them.
-    const std::string node = m_root + usbDeviceNode(bus, 1);
-    gchar *dir = g_path_get_dirname(node.c_str());
-    g_mkdir_with_parents(dir, 0755);
-    g_free(dir);
-    std::vector<std::uint8_t> contents = hub.device;
-    contents.insert(contents.end(), hub.configuration.begin(), hub.configuration.end());
-    g_file_set_contents(node.c_str(), reinterpret_cast<const gchar *>(contents.data()),
-                        static_cast<gssize>(contents.size()), nullptr);
+    writeDescriptorNode(m_root, usbDeviceNode(bus, 1), hub);
     m_hubSyspath = addUsbDevice(format("usb%d", bus), 1, hub, {"maxchild", "1\n"}, m_hubProperties);
     if (m_hubSyspath.empty())
         std::fprintf(stderr, "kvemu: cannot add the root hub of bus %d\n", bus);
